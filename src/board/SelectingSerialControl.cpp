@@ -1,0 +1,67 @@
+#include "board/SelectingSerialControl.h"
+
+#include "link/PortName.h"
+
+SelectingSerialControl::SelectingSerialControl(QObject *parent) : SerialControl(parent)
+{
+    adopt(m_real);
+    adopt(m_simulated);
+}
+
+void SelectingSerialControl::adopt(SerialControl &child)
+{
+    // The children queue their own notifications; they are passed on as they come.
+    connect(&child, &SerialControl::notification, this, [this, &child](int event) {
+        if (m_active == &child)
+            emit notification(event);
+    });
+    connect(&child, &SerialControl::portLost, this, [this, &child](const QString &reason) {
+        if (m_active == &child)
+            emit portLost(reason);
+    });
+}
+
+bool SelectingSerialControl::open()
+{
+    close();
+    const PortSelection selection = selectPort(commPort());
+    switch (selection.kind) {
+    case PortSelection::Kind::None:
+        m_active = nullptr;
+        setLastError({LinkError::Kind::NoPortNamed, commPort().trimmed(),
+                      QStringLiteral("not a port number or name")});
+        return false;
+    case PortSelection::Kind::Simulated:
+        m_active = &m_simulated;
+        break;
+    case PortSelection::Kind::Serial:
+        m_active = &m_real;
+        break;
+    }
+    m_active->setCommPort(commPort());
+    const bool opened = m_active->open();
+    setLastError(m_active->lastError());
+    return opened;
+}
+
+void SelectingSerialControl::close()
+{
+    if (m_active)
+        m_active->close();
+}
+
+void SelectingSerialControl::output(const QByteArray &bytes)
+{
+    if (isOpen())
+        m_active->output(bytes);
+}
+
+qint64 SelectingSerialControl::bytesWaiting() const
+{
+    return 0;
+}
+
+QByteArray SelectingSerialControl::takeWaiting()
+{
+    return m_active ? m_active->input() : QByteArray();
+}

@@ -1,0 +1,32 @@
+#include "link/ReceiveDispatcher.h"
+
+#include "link/SerialControl.h"
+
+ReceiveDispatcher::ReceiveDispatcher(SerialControl &port, FormState &state, QObject *parent)
+    : QObject(parent), m_port(port), m_state(state)
+{
+    connect(&m_port, &SerialControl::notification, this, &ReceiveDispatcher::MSComm1_OnComm);
+}
+
+void ReceiveDispatcher::setHandling(std::int16_t rxMode, Handling handling)
+{
+    if (handling)
+        m_handlings.insert(rxMode, std::move(handling));
+    else
+        m_handlings.remove(rxMode);
+}
+
+void ReceiveDispatcher::MSComm1_OnComm(int commEvent)
+{
+    if (commEvent == SerialControl::comEvDSR && m_dsr)
+        m_dsr();
+    if (commEvent == SerialControl::comEvReceive) {
+        const QByteArray bytes = m_port.input();
+        if (m_state.rxMode == RxMode::Idle)
+            return;
+        // Copied: a handling may replace itself (or others) while it runs.
+        const Handling handling = m_handlings.value(m_state.rxMode);
+        if (handling)
+            handling(bytes);
+    }
+}

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+// Why a port did not open.
+struct LinkError {
+    enum class Kind {
+        None,
+        NoPortNamed,   // the text names no port (empty, 0, negative, out of range)
+        NotFound,      // no such device
+        AccessDenied,  // busy or permission refused
+        OpenFailed,    // any other refusal from the system
+    };
+    Kind kind = Kind::None;
+    QString port;    // the port as named
+    QString reason;  // the system's own words
+};
+
+// The serial control as the program uses it: select a port, open and close it, send raw
+// bytes, take every waiting byte, and one notification carrying its event kind.
+//
+// Notifications are delivered through the event queue, never from inside output(); one is
+// raised per arrival of data, and bytes still waiting after a handling returns get one of
+// their own (a nested event loop inside a handler does not swallow them).
+class SerialControl : public QObject {
+    Q_OBJECT
+public:
+    enum CommEvent : int { comEvReceive = 2, comEvDSR = 4 };
+
+    using QObject::QObject;
+    ~SerialControl() override;
+
+    // Selects the port that the next open() uses (the text of the port box).
+    void setCommPort(const QString &portText) { m_portText = portText; }
+    QString commPort() const { return m_portText; }
+
+    // Opens the selected port, closing any open one first. On failure the port stays closed
+    // and lastError() says why.
+    virtual bool open() = 0;
+    virtual void close() = 0;
+    virtual bool isOpen() const = 0;
+    // Queues bytes for sending, in order, without waiting for them to leave. Dropped when closed.
+    virtual void output(const QByteArray &bytes) = 0;
+    // Every waiting byte, removed from the receive buffer; empty when none or closed.
+    QByteArray input();
+
+    LinkError lastError() const { return m_lastError; }
+
+signals:
+    void notification(int commEvent);
+    // The open port went away (cable pulled, device gone). Raised once; the port is closed by then.
+    void portLost(const QString &reason);
+
+protected:
+    virtual qint64 bytesWaiting() const = 0;
+    virtual QByteArray takeWaiting() = 0;
+    // Called by implementations whenever bytes have arrived.
+    void dataArrived();
+    // A DSR change, delivered through the event queue.
+    void dsrChanged();
+    void setLastError(LinkError error) { m_lastError = std::move(error); }
+    // Forget notifications queued for a port that has since closed.
+    void dropPendingNotifications() { ++m_generation; m_receivePending = false; }
+
+private:
+    void deliverReceive(quint64 generation);
+
+    QString m_portText;
+    LinkError m_lastError;
+    bool m_receivePending = false;
+    quint64 m_inputCount = 0;
+    quint64 m_generation = 0;
+};

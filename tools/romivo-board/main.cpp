@@ -1,0 +1,106 @@
+// romivo-board: the software programmer board on a pseudo-terminal.
+#include "PtyBoardServer.h"
+#include "board/BoardFaults.h"
+#include "board/BoardSimulator.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+#include <QSocketNotifier>
+#include <QTextStream>
+
+#include <csignal>
+#include <cstdio>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t ignored = ::write(signalPipe[1], &byte, 1);
+}
+
+int fail(const QString &message)
+{
+    QTextStream(stderr) << "romivo-board: " << message << '\n';
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("romivo-board"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Serves a software 27C256 programmer board on a pseudo-terminal.\n"
+        "Prints the terminal's path alone on the first line, then serves until ended by a signal.\n\n"
+        "Faults (--fault NAME[=VALUE], repeatable):\n  ")
+        + BoardFaults::help().join(QStringLiteral("\n  ")));
+    parser.addHelpOption();
+    const QCommandLineOption paced(QStringLiteral("paced"),
+        QStringLiteral("Run both directions at the line rate of 19,200 baud (1,920 bytes a second)."));
+    const QCommandLineOption chip(QStringLiteral("chip"),
+        QStringLiteral("Start from the chip in FILE (shorter files are padded with 0xFF)."), QStringLiteral("FILE"));
+    const QCommandLineOption save(QStringLiteral("save"),
+        QStringLiteral("Write the chip to FILE on exit."), QStringLiteral("FILE"));
+    const QCommandLineOption fault(QStringLiteral("fault"),
+        QStringLiteral("Inject a fault (see the list above)."), QStringLiteral("NAME[=VALUE]"));
+    const QCommandLineOption logOption(QStringLiteral("log"),
+        QStringLiteral("Log every byte received (>) and sent (<) with a timestamp to FILE."), QStringLiteral("FILE"));
+    parser.addOptions({paced, chip, save, fault, logOption});
+    parser.process(app);
+    if (!parser.positionalArguments().isEmpty())
+        return fail(QStringLiteral("unexpected argument %1 (see --help)").arg(parser.positionalArguments().first()));
+
+    BoardSimulator board;
+    BoardFaults faults;
+    for (const QString &option : parser.values(fault)) {
+        QString error;
+        if (!faults.apply(option, &error))
+            return fail(error);
+    }
+    board.setFaults(faults);
+    if (parser.isSet(chip)) {
+        QFile file(parser.value(chip));
+        if (!file.open(QIODevice::ReadOnly))
+            return fail(QStringLiteral("%1: %2").arg(file.fileName(), file.errorString()));
+        board.chip().load(file.read(Eprom27C256::Size));
+    }
+
+    PtyBoardServer server(board, parser.isSet(paced));
+    QString error;
+    if (parser.isSet(logOption) && !server.setLog(parser.value(logOption), &error))
+        return fail(error);
+    if (!server.start(&error))
+        return fail(error);
+
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
+        return fail(QStringLiteral("socketpair failed"));
+    QSocketNotifier signalled(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&signalled, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
+    struct sigaction action{};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+
+    std::printf("%s\n", qPrintable(server.slavePath()));
+    std::fflush(stdout);
+
+    const int status = app.exec();
+    if (parser.isSet(save)) {
+        QFile file(parser.value(save));
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+            || file.write(board.chip().contents()) != Eprom27C256::Size || !file.flush())
+            return fail(QStringLiteral("%1: %2").arg(file.fileName(), file.errorString()));
+    }
+    return status;
+}
