@@ -1,5 +1,7 @@
 #include "board/BoardFaults.h"
 
+#include <QRegularExpression>
+
 namespace {
 
 std::optional<int> number(const QString &text, int minimum, int maximum)
@@ -62,10 +64,10 @@ bool BoardFaults::apply(const QString &option, QString *error)
         return true;
     }
     if (name == QLatin1String("stray")) {
-        const QByteArray bytes = QByteArray::fromHex(value.toLatin1());
-        if (bytes.isEmpty() || bytes.toHex().size() != value.trimmed().size())
+        static const QRegularExpression hexPairs(QStringLiteral("^([0-9A-Fa-f]{2})+$"));
+        if (!hexPairs.match(value).hasMatch())
             return fail(QStringLiteral("needs the stray bytes in hexadecimal, for example 0d63"));
-        strayBytes = bytes;
+        strayBytes = QByteArray::fromHex(value.toLatin1());
         return true;
     }
     if (name == QLatin1String("stuck")) {
