@@ -54,6 +54,8 @@ void SelectingSerialControl::output(const QByteArray &bytes)
 {
     if (isOpen())
         m_active->output(bytes);
+    else
+        emit outputDropped();
 }
 
 qint64 SelectingSerialControl::bytesWaiting() const

@@ -52,6 +52,8 @@ signals:
     void notification(int commEvent);
     // The open port went away (cable pulled, device gone). Raised once; the port is closed by then.
     void portLost(const QString &reason);
+    // Bytes handed to output() while no port was open were dropped.
+    void outputDropped();
 
 protected:
     virtual qint64 bytesWaiting() const = 0;

@@ -1,0 +1,30 @@
+// Romivo: programs, reads, verifies and blank-checks a 27C256 EPROM on a programmer board.
+#include "board/SelectingSerialControl.h"
+#include "ui/Form1.h"
+#include "ui/MessageBoxOperator.h"
+
+#include <QApplication>
+#include <QStyleFactory>
+#include <cstdio>
+#include <cstdlib>
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("romivo"));
+    // The style that paints a button's background colour, on every platform.
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+
+    SelectingSerialControl port;
+    MessageBoxOperator messages;
+    Form1 form1(port, messages);
+    messages.setParent(&form1);
+    // "Esci" and the close box end the program where it stands, also in the middle of an
+    // operation; the system releases the port and the files.
+    form1.setEndProgram([] {
+        std::fflush(nullptr);
+        std::_Exit(0);
+    });
+    form1.show();
+    return app.exec();
+}

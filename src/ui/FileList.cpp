@@ -1,0 +1,31 @@
+#include "ui/FileList.h"
+
+#include <QDir>
+
+FileList::FileList(QWidget *parent) : QListWidget(parent)
+{
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    // A click on the selected file counts too: it puts the name back after the box was edited.
+    connect(this, &QListWidget::itemClicked, this, [this] { emit fileClicked(); });
+    connect(this, &QListWidget::currentItemChanged, this, [this](QListWidgetItem *current) {
+        if (current)
+            emit fileClicked();
+    });
+}
+
+void FileList::setPath(const QString &path)
+{
+    m_path = path;
+    const QStringList files = QDir(path).entryList(QDir::Files, QDir::Name | QDir::IgnoreCase);
+    const QSignalBlocker blocker(this);
+    clear();
+    addItems(files);
+    setCurrentRow(-1);
+    clearSelection();
+}
+
+QString FileList::fileName() const
+{
+    const QList<QListWidgetItem *> selected = selectedItems();
+    return selected.isEmpty() ? QString() : selected.first()->text();
+}

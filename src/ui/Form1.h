@@ -1,0 +1,89 @@
+#pragma once
+
+#include "link/FormState.h"
+#include "link/ReceiveDispatcher.h"
+
+#include <QMainWindow>
+#include <QTimer>
+#include <functional>
+
+class DirectoryList;
+class DriveList;
+class FileList;
+class Operator;
+class ProgressWindow;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class SerialControl;
+class ServicePanel;
+
+// The main window: the serial group, the image-file lists and box, the four whole-chip
+// operation buttons, the service panel, the menu and the window's timers.
+class Form1 : public QMainWindow {
+    Q_OBJECT
+public:
+    Form1(SerialControl &port, Operator &op, QWidget *parent = nullptr);
+    ~Form1() override;
+
+    // What "Esci" and the close box do; the desktop program ends the process at once.
+    void setEndProgram(std::function<void()> end) { m_endProgram = std::move(end); }
+
+    FormState &state() { return m_state; }
+    ReceiveDispatcher &dispatcher() { return m_dispatcher; }
+    ProgressWindow &progress() { return *m_progress; }
+    ServicePanel &servicePanel() { return *m_frame1; }
+    QTimer &timerWaitAck() { return m_timerWaitAck; }
+    QLineEdit &textNomeFile() { return *m_textNomeFile; }
+    // Command3, Command6, Command7, Command8: write, read, verify, blank check.
+    QPushButton &operationButton(int index) { return *m_operationButtons[static_cast<std::size_t>(index)]; }
+
+    void Command2_Click();
+    void Command1_Click();
+    void menuService_Click();
+    void menuEsci_Click();
+    void Drive1_Change();
+    void Dir1_Change();
+    void File1_Click();
+
+    static const QString ClosedPortNotice;
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void buildControls();
+    void buildMenu();
+    void setTabOrderOfControls();
+    void connectedByBoard();
+    void showDisconnected();
+    void portLost(const QString &reason);
+    void outputDropped();
+    void composeFileName();
+
+    SerialControl &m_port;
+    Operator &m_operator;
+    FormState m_state;
+    ReceiveDispatcher m_dispatcher;
+    QTimer m_timerWaitAck;
+    QTimer m_timerSerialTimeout;
+    QTimer m_timerAggiorna;
+    ProgressWindow *m_progress = nullptr;
+    std::function<void()> m_endProgram;
+
+    QGroupBox *m_frame2 = nullptr;
+    QLabel *m_picture1 = nullptr;
+    QLineEdit *m_textCommPort = nullptr;
+    QPushButton *m_command2 = nullptr;
+    QPushButton *m_command1 = nullptr;
+    DriveList *m_drive1 = nullptr;
+    DirectoryList *m_dir1 = nullptr;
+    FileList *m_file1 = nullptr;
+    QLineEdit *m_textNomeFile = nullptr;
+    std::array<QPushButton *, 4> m_operationButtons{};
+    ServicePanel *m_frame1 = nullptr;
+
+    QString m_openPortText;      // the port text of the open port
+    bool m_closedNoticeGiven = false;
+};

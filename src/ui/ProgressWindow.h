@@ -1,0 +1,35 @@
+#pragma once
+
+#include "link/FormState.h"
+#include "operations/ProgressDisplay.h"
+
+#include <QObject>
+#include <memory>
+
+class Form2;
+class QTimer;
+
+// The progress window and its refresh timer, as the operations drive them. The window is made
+// on first use, hidden unless that use shows it, and then lives as long as this object.
+class ProgressWindow : public QObject, public ProgressDisplay {
+    Q_OBJECT
+public:
+    ProgressWindow(QTimer &timerAggiorna, const FormState &state, QObject *parent = nullptr);
+    ~ProgressWindow() override;
+
+    void setRefreshing(bool on) override;
+    void setShown(bool shown) override;
+    void refreshNow() override { timerAggiorna_Timer(); }
+
+    void timerAggiorna_Timer();
+
+    // The window, if it has been made.
+    Form2 *existing() const { return m_form2.get(); }
+
+private:
+    Form2 &form2();
+
+    QTimer &m_timer;
+    const FormState &m_state;
+    std::unique_ptr<Form2> m_form2;
+};

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QPushButton>
+
+// A command button whose caption wraps onto several lines when it is wider than the button.
+class WrapButton : public QPushButton {
+    Q_OBJECT
+public:
+    using QPushButton::QPushButton;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+};

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "board/SelectingSerialControl.h"
+#include "operations/ScriptedOperator.h"
+#include "ui/Form1.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest>
+
+// The main window over the program's own serial control, with a scripted operator.
+struct Window {
+    SelectingSerialControl port;
+    ScriptedOperator op;
+    Form1 form{port, op};
+    int ends = 0;
+
+    Window() { form.setEndProgram([this] { ++ends; }); }
+
+    template <typename T = QWidget>
+    T *get(const char *name) const
+    {
+        T *widget = form.findChild<T *>(QString::fromLatin1(name));
+        if (!widget)
+            qFatal("no control %s", name);
+        return widget;
+    }
+    QPushButton *button(const char *name) const { return get<QPushButton>(name); }
+    QLineEdit *box(const char *name) const { return get<QLineEdit>(name); }
+    SimulatedSerialControl &sim() { return port.simulated(); }
+
+    // CONNECT with `portText` typed in the port box.
+    void connectTo(const QString &portText)
+    {
+        box("textCommPort")->setText(portText);
+        button("Command2")->click();
+    }
+    bool connectSim()
+    {
+        connectTo(QStringLiteral("SIM"));
+        return QTest::qWaitFor([this] { return button("Command2")->text() == QLatin1String("CONNECTED !"); });
+    }
+};

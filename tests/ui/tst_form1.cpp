@@ -1,0 +1,440 @@
+#include "Window.h"
+
+#include "ui/Form2.h"
+#include "ui/ProgressWindow.h"
+#include "ui/ServicePanel.h"
+
+#include <QFontInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenuBar>
+
+namespace {
+
+QString captionOf(QWidget *widget)
+{
+    if (auto *button = qobject_cast<QPushButton *>(widget))
+        return button->text();
+    if (auto *box = qobject_cast<QLineEdit *>(widget))
+        return box->text();
+    if (auto *frame = qobject_cast<QGroupBox *>(widget))
+        return frame->title();
+    if (auto *label = qobject_cast<QLabel *>(widget))
+        return label->text();
+    return QString();
+}
+
+const QColor Green = QColor(0, 255, 0);
+
+} // namespace
+
+class TestForm1 : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { QCoreApplication::setApplicationName(QStringLiteral("romivo")); }
+
+    void controlTable_data();
+    void controlTable();
+    void fonts_data();
+    void fonts();
+    void startsDisconnectedWithTimersAndLogo();
+    void servizioShowsPanelAtTheSamePlaceOverTheLists();
+    void tabSkipsDisabledAndHiddenControls();
+
+    void connectWaitsForDsrThenDisconnectRestores();
+    void repeatedDsrBeepsAgainAndStaysConnected();
+    void portThatWillNotOpenIsToldAndStaysClosed_data();
+    void portThatWillNotOpenIsToldAndStaysClosed();
+    void connectWhileOpen();
+    void lostPortDisconnectsAndTellsOnce();
+    void closedPortSendsAreToldOncePerClosedSpell();
+    void esciAndCloseBoxEndTheProgram();
+
+    void progressWindowMadeOnFirstTickAndFollowsCounter();
+};
+
+void TestForm1::controlTable_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QRect>("twips");
+    QTest::addColumn<QString>("caption");
+    // In the window.
+    QTest::newRow("Frame2") << "Frame2" << QRect(360, 0, 3615, 1215) << "SERIALE";
+    QTest::newRow("Drive1") << "Drive1" << QRect(360, 1440, 2535, 315) << "";
+    QTest::newRow("Dir1") << "Dir1" << QRect(360, 1800, 2535, 1665) << "";
+    QTest::newRow("File1") << "File1" << QRect(360, 3600, 2535, 1650) << "";
+    QTest::newRow("textNomeFile") << "textNomeFile" << QRect(360, 5280, 5895, 495) << "";
+    QTest::newRow("Command3") << "Command3" << QRect(480, 6000, 1455, 975) << "SCRIVO FILE SU EPROM";
+    QTest::newRow("Command6") << "Command6" << QRect(2520, 6000, 1575, 975) << "LEGGO EPROM E SCRIVO SU FILE";
+    QTest::newRow("Command7") << "Command7" << QRect(4680, 6000, 1575, 975) << "CONFRONTO CON FILE SELEZIONATO";
+    QTest::newRow("Command8") << "Command8" << QRect(6600, 6000, 1575, 975) << "BLANK CHECK";
+    QTest::newRow("Frame1") << "Frame1" << QRect(105, 105, 6135, 5295) << "SERVICE";
+    // In the serial group.
+    QTest::newRow("Picture1") << "Picture1" << QRect(120, 360, 810, 525) << "";
+    QTest::newRow("textCommPort") << "textCommPort" << QRect(960, 360, 735, 495) << "22";
+    QTest::newRow("Command2") << "Command2" << QRect(1800, 240, 1455, 375) << "CONNECT";
+    QTest::newRow("Command1") << "Command1" << QRect(1800, 600, 1455, 375) << "DISCONNECT";
+    // In the service panel.
+    QTest::newRow("buttonReset") << "buttonReset" << QRect(360, 480, 1335, 495) << "POMPO RESET";
+    QTest::newRow("buttonClock") << "buttonClock" << QRect(1800, 480, 1335, 495) << "POMPO CLOCK";
+    QTest::newRow("buttonCeHigh") << "buttonCeHigh" << QRect(360, 1080, 1695, 615) << "EPROM CE=HIGH";
+    QTest::newRow("buttonCeLow") << "buttonCeLow" << QRect(2280, 1080, 1695, 615) << "EPROM CE=LOW";
+    QTest::newRow("buttonOeHigh") << "buttonOeHigh" << QRect(360, 1800, 1695, 615) << "EPROM OE=HIGH";
+    QTest::newRow("buttonOeLow") << "buttonOeLow" << QRect(2280, 1800, 1695, 615) << "EPROM OE=LOW";
+    QTest::newRow("buttonReadData") << "buttonReadData" << QRect(360, 2640, 1695, 615) << "LEGGO DATO";
+    QTest::newRow("textReadData") << "textReadData" << QRect(2160, 2640, 1455, 615) << "0";
+    QTest::newRow("buttonWriteData") << "buttonWriteData" << QRect(3720, 2640, 1695, 615) << "SCRIVO DATO";
+    QTest::newRow("buttonPompoClock") << "buttonPompoClock" << QRect(360, 3360, 1695, 615) << "POSIZIONO";
+    QTest::newRow("textAddress") << "textAddress" << QRect(2160, 3360, 1455, 615) << "0";
+    QTest::newRow("buttonDirOut") << "buttonDirOut" << QRect(4200, 3480, 1575, 615) << "DIR OUT (prima di scrivere)";
+    QTest::newRow("buttonDirIn") << "buttonDirIn" << QRect(4200, 4200, 1575, 375) << "DIR IN";
+}
+
+void TestForm1::controlTable()
+{
+    QFETCH(QString, name);
+    QFETCH(QRect, twips);
+    QFETCH(QString, caption);
+    Window w;
+    QWidget *control = w.get(name.toLatin1().constData());
+    const QRect pixels(twips.x() / 15, twips.y() / 15, twips.width() / 15, twips.height() / 15);
+    QCOMPARE(control->geometry(), pixels);
+    QCOMPARE(captionOf(control), caption);
+}
+
+void TestForm1::fonts_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<double>("points");
+    QTest::addColumn<int>("weight");
+    QTest::addColumn<QString>("face");
+    QTest::newRow("Frame2 B") << "Frame2" << 8.25 << 600 << "Bookman Old Style";
+    QTest::newRow("textCommPort C") << "textCommPort" << 9.75 << 600 << "Bookman Old Style";
+    QTest::newRow("Command2 A") << "Command2" << 8.25 << 300 << "Bookman Old Style";
+    QTest::newRow("Command1 A") << "Command1" << 8.25 << 300 << "Bookman Old Style";
+    QTest::newRow("Command3 A") << "Command3" << 8.25 << 300 << "Bookman Old Style";
+    QTest::newRow("Command8 A") << "Command8" << 8.25 << 300 << "Bookman Old Style";
+    QTest::newRow("textReadData D") << "textReadData" << 15.75 << 400 << "Gadugi";
+    QTest::newRow("textAddress D") << "textAddress" << 15.75 << 400 << "Gadugi";
+}
+
+void TestForm1::fonts()
+{
+    QFETCH(QString, name);
+    QFETCH(double, points);
+    QFETCH(int, weight);
+    QFETCH(QString, face);
+    Window w;
+    const QFont font = w.get(name.toLatin1().constData())->font();
+    QCOMPARE(font.pointSizeF(), points);
+    QCOMPARE(int(font.weight()), weight);
+    QCOMPARE(font.families().value(0), face);
+    QVERIFY(!font.italic() && !font.underline() && !font.strikeOut());
+    // Whatever the system has, some face stands in for the named one.
+    QVERIFY(!QFontInfo(font).family().isEmpty());
+}
+
+void TestForm1::startsDisconnectedWithTimersAndLogo()
+{
+    Window w;
+    w.form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w.form));
+    QCOMPARE(w.form.windowTitle(), QStringLiteral("Romivo"));
+    QCOMPARE(w.form.centralWidget()->size(), QSize(609, 472));
+    QVERIFY(w.form.menuBar()->isVisible());
+
+    for (const char *name : {"Command3", "Command6", "Command7", "Command8"})
+        QVERIFY2(!w.button(name)->isEnabled(), name);
+    QVERIFY(w.button("Command1")->isEnabled());
+    QCOMPARE(w.button("Command2")->palette().color(QPalette::Button), QApplication::palette().color(QPalette::Button));
+    QCOMPARE(w.button("buttonWriteData")->palette().color(QPalette::Button), QColor(255, 0, 0));
+    QVERIFY(!w.get("Frame1")->isVisible());
+    QCOMPARE(w.box("textNomeFile")->text(), QString());
+    QVERIFY(!w.port.isOpen());
+
+    const auto *waitAck = w.form.findChild<QTimer *>(QStringLiteral("timerWaitAck"));
+    const auto *serialTimeout = w.form.findChild<QTimer *>(QStringLiteral("timerSerialTimeout"));
+    const auto *aggiorna = w.form.findChild<QTimer *>(QStringLiteral("timerAggiorna"));
+    QVERIFY(waitAck && serialTimeout && aggiorna);
+    QCOMPARE(waitAck->interval(), 500);
+    QVERIFY(!waitAck->isActive());
+    QCOMPARE(serialTimeout->interval(), 500);
+    QVERIFY(!serialTimeout->isActive());
+    QCOMPARE(aggiorna->interval(), 200);
+    QVERIFY(aggiorna->isActive());
+
+    auto *logo = w.get<QLabel>("Picture1");
+    QCOMPARE(logo->pixmap().size(), QSize(50, 31));
+    QCOMPARE(logo->frameWidth(), 2);
+    QCOMPARE(logo->contentsRect().size(), QSize(50, 31));
+
+    const QMenu *file = w.form.findChild<QMenu *>(QStringLiteral("menuFile"));
+    QVERIFY(file);
+    QCOMPARE(file->title(), QStringLiteral("FILE"));
+    QStringList items;
+    for (const QAction *action : file->actions())
+        items << action->text();
+    QCOMPARE(items, (QStringList{"Servizio", "Esci"}));
+
+    // Enlarging the window lays nothing out again.
+    w.form.resize(1000, 800);
+    QCOMPARE(w.button("Command8")->geometry(), QRect(440, 400, 105, 65));
+}
+
+void TestForm1::servizioShowsPanelAtTheSamePlaceOverTheLists()
+{
+    Window w;
+    w.form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w.form));
+    QWidget *frame1 = w.get("Frame1");
+    QAction *servizio = w.form.findChild<QAction *>(QStringLiteral("menuService"));
+    w.box("textAddress")->setText(QStringLiteral("1234"));
+
+    servizio->trigger();
+    QVERIFY(frame1->isVisible());
+    QCOMPARE(frame1->pos(), QPoint(7, 7));
+    // Above the lists and the serial group; the operation buttons stay uncovered.
+    QWidget *client = w.form.centralWidget();
+    for (const char *covered : {"Dir1", "File1", "Drive1"}) {
+        const QWidget *list = w.get(covered);
+        QWidget *top = client->childAt(list->geometry().center());
+        QVERIFY2(top == frame1 || frame1->isAncestorOf(top), covered);
+    }
+    QWidget *atButton = client->childAt(w.button("Command3")->geometry().center());
+    QVERIFY(atButton == w.button("Command3") || w.button("Command3")->isAncestorOf(atButton));
+
+    servizio->trigger();
+    QVERIFY(!frame1->isVisible());
+    frame1->move(200, 150);
+    servizio->trigger();
+    QVERIFY(frame1->isVisible());
+    QCOMPARE(frame1->pos(), QPoint(7, 7));
+    QCOMPARE(w.box("textAddress")->text(), QStringLiteral("1234"));
+}
+
+void TestForm1::tabSkipsDisabledAndHiddenControls()
+{
+    Window w;
+    w.form.show();
+    w.form.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w.form));
+    QCOMPARE(QApplication::focusWidget(), w.get("Drive1"));
+
+    auto tabFrom = [&](QWidget *start) {
+        start->setFocus();
+        QTest::keyClick(start, Qt::Key_Tab);
+        return QApplication::focusWidget();
+    };
+    QCOMPARE(tabFrom(w.box("textNomeFile")), w.button("Command2"));
+    QCOMPARE(tabFrom(w.box("textCommPort")), w.get("Drive1"));
+
+    QVERIFY(w.connectSim());
+    QCOMPARE(tabFrom(w.box("textNomeFile")), w.button("Command3"));
+    QCOMPARE(tabFrom(w.button("Command3")), w.button("Command6"));
+    QCOMPARE(tabFrom(w.box("textCommPort")), w.button("Command8"));
+
+    w.form.findChild<QAction *>(QStringLiteral("menuService"))->trigger();
+    QCOMPARE(tabFrom(w.button("Command3")), w.button("buttonReset"));
+    QCOMPARE(tabFrom(w.button("buttonClock")), w.button("buttonCeLow"));
+    QCOMPARE(tabFrom(w.button("buttonDirOut")), w.button("Command6"));
+}
+
+void TestForm1::connectWaitsForDsrThenDisconnectRestores()
+{
+    Window w;
+    const QColor face = w.button("Command2")->palette().color(QPalette::Button);
+    w.connectTo(QStringLiteral("sim"));
+    QVERIFY(w.port.isOpen());
+    // Nothing changes until the board's DSR change comes through the event queue.
+    QCOMPARE(w.button("Command2")->text(), QStringLiteral("CONNECT"));
+    QVERIFY(!w.button("Command3")->isEnabled());
+    QTRY_COMPARE(w.button("Command2")->text(), QStringLiteral("CONNECTED !"));
+    QCOMPARE(w.button("Command2")->palette().color(QPalette::Button), Green);
+    for (const char *name : {"Command3", "Command6", "Command7", "Command8"})
+        QVERIFY2(w.button(name)->isEnabled(), name);
+    QCOMPARE(w.op.beeps(), 1);
+    QVERIFY(w.op.messages().isEmpty());
+
+    w.button("Command1")->click();
+    QVERIFY(!w.port.isOpen());
+    QCOMPARE(w.button("Command2")->text(), QStringLiteral("CONNECT"));
+    QCOMPARE(w.button("Command2")->palette().color(QPalette::Button), face);
+    for (const char *name : {"Command3", "Command6", "Command7", "Command8"})
+        QVERIFY2(!w.button(name)->isEnabled(), name);
+
+    // DISCONNECT with the port closed changes nothing, and a board that never raises DSR
+    // leaves the window waiting.
+    w.button("Command1")->click();
+    QCOMPARE(w.button("Command2")->text(), QStringLiteral("CONNECT"));
+    BoardFaults noDsr;
+    noDsr.noDsr = true;
+    w.sim().board().setFaults(noDsr);
+    w.connectTo(QStringLiteral("SIM"));
+    QTest::qWait(100);
+    QVERIFY(w.port.isOpen());
+    QCOMPARE(w.button("Command2")->text(), QStringLiteral("CONNECT"));
+    QCOMPARE(w.op.beeps(), 1);
+}
+
+void TestForm1::repeatedDsrBeepsAgainAndStaysConnected()
+{
+    Window w;
+    QVERIFY(w.connectSim());
+    w.form.state().rxMode = RxMode::ReadToFile;
+    w.form.dispatcher().MSComm1_OnComm(SerialControl::comEvDSR);
+    QCOMPARE(w.op.beeps(), 2);
+    QCOMPARE(w.button("Command2")->text(), QStringLiteral("CONNECTED !"));
+    QVERIFY(w.button("Command8")->isEnabled());
+    // Only the appearance: the running operation's mode is left alone.
+    QCOMPARE(w.form.state().rxMode, RxMode::ReadToFile);
+}
+
+void TestForm1::portThatWillNotOpenIsToldAndStaysClosed_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("empty") << "" << "NESSUNA PORTA INDICATA";
+    QTest::newRow("blanks") << "   " << "NESSUNA PORTA INDICATA";
+    QTest::newRow("zero") << "0" << "PORTA NON VALIDA: 0";
+    QTest::newRow("negative") << " -3 " << "PORTA NON VALIDA: -3";
+    QTest::newRow("too large") << "40000" << "PORTA NON VALIDA: 40000";
+    QTest::newRow("missing device") << "/dev/romivo-no-such-port" << "IMPOSSIBILE APRIRE LA PORTA /dev/romivo-no-such-port\n";
+    QTest::newRow("not a terminal") << "/dev/null" << "IMPOSSIBILE APRIRE LA PORTA /dev/null\n";
+}
+
+void TestForm1::portThatWillNotOpenIsToldAndStaysClosed()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, text);
+    Window w;
+    w.connectTo(typed);
+    QVERIFY(!w.port.isOpen());
+    QCOMPARE(w.op.messages().size(), 1);
+    const OperatorMessage box = w.op.messages().first();
+    QCOMPARE(box.kind, OperatorMessage::Kind::Failure);
+    QCOMPARE(box.title, QStringLiteral("Romivo"));
+    QVERIFY2(box.text.startsWith(text), qPrintable(box.text));
+    if (text.endsWith(u'\n'))
+        QVERIFY2(box.text.size() > text.size(), "the system's reason follows");
+    QCOMPARE(w.button("Command2")->text(), QStringLiteral("CONNECT"));
+    QVERIFY(!w.button("Command3")->isEnabled());
+    // The program goes on: a board can be connected afterwards.
+    QVERIFY(w.connectSim());
+}
+
+void TestForm1::connectWhileOpen()
+{
+    Window w;
+    QVERIFY(w.connectSim());
+    // The same port, however it is written, stays open as it is: no new DSR change.
+    w.connectTo(QStringLiteral(" sim "));
+    QTest::qWait(50);
+    QVERIFY(w.port.isOpen());
+    QCOMPARE(w.op.beeps(), 1);
+    QCOMPARE(w.button("Command2")->text(), QStringLiteral("CONNECTED !"));
+
+    // Another port: the open one is closed (as DISCONNECT does) before the new one is tried.
+    w.connectTo(QStringLiteral("/dev/romivo-no-such-port"));
+    QVERIFY(!w.port.isOpen());
+    QCOMPARE(w.button("Command2")->text(), QStringLiteral("CONNECT"));
+    QVERIFY(!w.button("Command6")->isEnabled());
+    QCOMPARE(w.op.messages().size(), 1);
+}
+
+void TestForm1::lostPortDisconnectsAndTellsOnce()
+{
+    Window w;
+    QVERIFY(w.connectSim());
+    w.sim().losePort(QStringLiteral("cable pulled"));
+    QCOMPARE(w.button("Command2")->text(), QStringLiteral("CONNECT"));
+    QVERIFY(!w.button("Command7")->isEnabled());
+    QTRY_COMPARE(w.op.messages().size(), 1);
+    QCOMPARE(w.op.messages().first().text, QStringLiteral("COLLEGAMENTO PERSO SULLA PORTA SIM\ncable pulled"));
+    QCOMPARE(w.op.messages().first().kind, OperatorMessage::Kind::Failure);
+
+    // Sends after the loss are dropped without a second box; CONNECT works again.
+    w.button("buttonReset")->click();
+    w.button("buttonClock")->click();
+    QTest::qWait(20);
+    QCOMPARE(w.op.messages().size(), 1);
+    QVERIFY(w.connectSim());
+    QCOMPARE(w.op.messages().size(), 1);
+}
+
+void TestForm1::closedPortSendsAreToldOncePerClosedSpell()
+{
+    Window w;
+    w.button("buttonReset")->click();
+    // The notice comes after the click's own handling.
+    QVERIFY(w.op.messages().isEmpty());
+    w.button("buttonCeLow")->click();
+    w.button("buttonWriteData")->click();
+    QTRY_COMPARE(w.op.messages().size(), 1);
+    QTest::qWait(20);
+    QCOMPARE(w.op.texts(), QStringList{Form1::ClosedPortNotice});
+
+    QVERIFY(w.connectSim());
+    w.sim().clearRecords();
+    w.button("buttonReset")->click();
+    QTRY_COMPARE(w.sim().wireToBoard(), QByteArray("\xFF\x00\x0C", 3));
+    w.button("Command1")->click();
+    w.button("buttonReset")->click();
+    QTRY_COMPARE(w.op.messages().size(), 2);
+}
+
+void TestForm1::esciAndCloseBoxEndTheProgram()
+{
+    Window w;
+    w.form.show();
+    w.form.findChild<QAction *>(QStringLiteral("menuEsci"))->trigger();
+    QCOMPARE(w.ends, 1);
+    w.form.close();
+    QCOMPARE(w.ends, 2);
+    QVERIFY(w.op.messages().isEmpty());
+}
+
+void TestForm1::progressWindowMadeOnFirstTickAndFollowsCounter()
+{
+    Window w;
+    ProgressWindow &progress = w.form.progress();
+    QVERIFY(!progress.existing());
+    QTRY_VERIFY(progress.existing());
+    Form2 *form2 = progress.existing();
+    QVERIFY(!form2->isVisible());
+    QCOMPARE(form2->textAvanzLoc()->text(), QStringLiteral("0"));
+    QCOMPARE(form2->windowTitle(), QStringLiteral("In progress........"));
+    QCOMPARE(form2->size(), QSize(212, 155));
+    QCOMPARE(form2->textAvanzLoc()->geometry(), QRect(56, 24, 97, 41));
+    auto *label = form2->findChild<QLabel *>(QStringLiteral("Label1"));
+    QCOMPARE(label->text(), QStringLiteral("Avanzamento locazioni"));
+    QCOMPARE(label->geometry(), QRect(32, 72, 145, 65));
+    QCOMPARE(label->font().pointSizeF(), 15.75);
+    QCOMPARE(label->font().families().value(0), QStringLiteral("Book Antiqua"));
+    QCOMPARE(form2->textAvanzLoc()->font().families().value(0), QStringLiteral("Gadugi"));
+
+    // A tick copies the counter whether or not the window is shown, and never shows it.
+    w.form.state().currentAddress = 512;
+    QTRY_COMPARE(form2->textAvanzLoc()->text(), QStringLiteral("512"));
+    QVERIFY(!form2->isVisible());
+
+    progress.setRefreshing(false);
+    progress.setShown(true);
+    QVERIFY(form2->isVisible());
+    w.form.state().currentAddress = 32768;
+    QTest::qWait(250);
+    QCOMPARE(form2->textAvanzLoc()->text(), QStringLiteral("512"));
+    progress.refreshNow();
+    QCOMPARE(form2->textAvanzLoc()->text(), QStringLiteral("32768"));
+
+    // Closed by the operator it is only hidden: the same window shows again.
+    form2->close();
+    QVERIFY(!form2->isVisible());
+    progress.setShown(true);
+    QCOMPARE(progress.existing(), form2);
+    QVERIFY(form2->isVisible());
+    progress.setShown(false);
+    QVERIFY(!form2->isVisible());
+}
+
+QTEST_MAIN(TestForm1)
+#include "tst_form1.moc"
