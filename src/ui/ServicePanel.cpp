@@ -7,6 +7,7 @@
 #include "ui/Fonts.h"
 #include "ui/NumberText.h"
 #include "ui/Twips.h"
+#include "ui/WrapButton.h"
 
 #include <QLineEdit>
 #include <QPushButton>
@@ -69,7 +70,7 @@ ServicePanel::ServicePanel(SerialControl &port, FormState &state, ReceiveDispatc
 
 QPushButton *ServicePanel::addButton(const char *name, const QString &caption, QRect twips)
 {
-    auto *button = new QPushButton(caption, this);
+    auto *button = new WrapButton(caption, this);
     button->setObjectName(QString::fromLatin1(name));
     button->setGeometry(twipRect(twips.x(), twips.y(), twips.width(), twips.height()));
     return button;
