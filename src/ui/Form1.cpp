@@ -2,6 +2,7 @@
 
 #include "link/PortName.h"
 #include "link/SerialControl.h"
+#include "operations/Operations.h"
 #include "operations/Operator.h"
 #include "ui/DirectoryList.h"
 #include "ui/DriveList.h"
@@ -59,6 +60,7 @@ Form1::Form1(SerialControl &port, Operator &op, QWidget *parent)
     m_timerAggiorna.setObjectName(QStringLiteral("timerAggiorna"));
     m_timerAggiorna.setInterval(200);
     m_progress = new ProgressWindow(m_timerAggiorna, m_state, this);
+    m_operations = std::make_unique<Operations>(m_port, m_state, m_dispatcher, m_operator, *m_progress, m_timerWaitAck);
 
     buildMenu();
     buildControls();
@@ -66,6 +68,14 @@ Form1::Form1(SerialControl &port, Operator &op, QWidget *parent)
 
     connect(m_command2, &QPushButton::clicked, this, &Form1::Command2_Click);
     connect(m_command1, &QPushButton::clicked, this, &Form1::Command1_Click);
+    // Each operation takes the file-name box's text as it stands when the button is pressed.
+    connect(m_operationButtons[0], &QPushButton::clicked, this,
+            [this] { m_operations->write.Command3_Click(m_textNomeFile->text()); });
+    connect(m_operationButtons[1], &QPushButton::clicked, this,
+            [this] { m_operations->read.Command6_Click(m_textNomeFile->text()); });
+    connect(m_operationButtons[2], &QPushButton::clicked, this,
+            [this] { m_operations->check.Command7_Click(m_textNomeFile->text()); });
+    connect(m_operationButtons[3], &QPushButton::clicked, this, [this] { m_operations->check.Command8_Click(); });
     connect(m_drive1, &DriveList::driveChanged, this, &Form1::Drive1_Change);
     connect(m_dir1, &DirectoryList::pathChanged, this, &Form1::Dir1_Change);
     connect(m_file1, &FileList::fileClicked, this, &Form1::File1_Click);

@@ -6,8 +6,10 @@
 #include <QMainWindow>
 #include <QTimer>
 #include <functional>
+#include <memory>
 
 class DirectoryList;
+class Operations;
 class DriveList;
 class FileList;
 class Operator;
@@ -34,6 +36,7 @@ public:
     ReceiveDispatcher &dispatcher() { return m_dispatcher; }
     ProgressWindow &progress() { return *m_progress; }
     ServicePanel &servicePanel() { return *m_frame1; }
+    Operations &operations() { return *m_operations; }
     QTimer &timerWaitAck() { return m_timerWaitAck; }
     QLineEdit &textNomeFile() { return *m_textNomeFile; }
     // Command3, Command6, Command7, Command8: write, read, verify, blank check.
@@ -70,6 +73,7 @@ private:
     QTimer m_timerSerialTimeout;
     QTimer m_timerAggiorna;
     ProgressWindow *m_progress = nullptr;
+    std::unique_ptr<Operations> m_operations;
     std::function<void()> m_endProgram;
 
     QGroupBox *m_frame2 = nullptr;

@@ -1,0 +1,127 @@
+#include "operations/ChipCheck.h"
+
+#include "link/CommandFrame.h"
+#include "link/ReceiveDispatcher.h"
+#include "link/SerialControl.h"
+#include "operations/ImageFile.h"
+#include "operations/Operator.h"
+#include "operations/ProgressDisplay.h"
+
+#include <QCoreApplication>
+#include <QFile>
+
+ChipCheck::ChipCheck(OperationContext context, ReceiveDispatcher &dispatcher, QObject *parent)
+    : QObject(parent), m_context(context), m_erased(Frame::ImageSize, ImageFile::Erased)
+{
+    dispatcher.setHandling(RxMode::Verify, [this](const QByteArray &bytes) { receiveVerify(bytes); });
+    dispatcher.setHandling(RxMode::BlankCheck, [this](const QByteArray &bytes) { receiveBlankCheck(bytes); });
+}
+
+QString ChipCheck::differenceText(int location)
+{
+    // One blank where a sign would stand: two blanks between the word and the digits.
+    return QStringLiteral("ERRORE al byte  ") + QString::number(location);
+}
+
+void ChipCheck::Command7_Click(const QString &nomeFile)
+{
+    m_context.state.blankCheck = 0;
+    m_context.port.input();
+    confrontaFile(nomeFile);
+}
+
+void ChipCheck::Command8_Click()
+{
+    m_context.state.blankCheck = 1;
+    m_context.port.input();
+    confrontaFile(QString());
+}
+
+void ChipCheck::confrontaFile(const QString &nomeFile)
+{
+    FormState &state = m_context.state;
+    if (state.rxMode != RxMode::Idle) {
+        stopRunningOperation(m_context);
+        return;
+    }
+    if (state.blankCheck == 1) {
+        state.rxMode = RxMode::BlankCheck;
+    } else {
+        const ImageOpen outcome = ImageFile::openForReading(m_context.operationFile, nomeFile);
+        if (!ImageFile::report(m_context.op, outcome, nomeFile))
+            return;
+        m_image = ImageFile::chipImage(m_context.operationFile);
+        state.rxMode = RxMode::Verify;
+    }
+    state.currentAddress = 0;
+    progressOn(m_context.progress);
+    m_context.port.output(streamFrame());
+}
+
+void ChipCheck::receiveVerify(const QByteArray &bytes)
+{
+    check(bytes, m_image, true);
+}
+
+void ChipCheck::receiveBlankCheck(const QByteArray &bytes)
+{
+    check(bytes, m_erased, false);
+}
+
+void ChipCheck::check(const QByteArray &bytes, const QByteArray &expected, bool verify)
+{
+    // Bytes delivered during the abort's own yield belong to a check that is already over.
+    if (m_aborting)
+        return;
+    FormState &state = m_context.state;
+    for (const char byte : bytes) {
+        // Bytes past the chip's last location are not compared.
+        if (state.currentAddress > 0x7FFF)
+            break;
+        if (byte != expected.at(state.currentAddress)) {
+            abortAtDifference(verify);
+            break;
+        }
+        ++state.currentAddress;
+    }
+    if (state.currentAddress > 0x7FFF)
+        end(verify);
+}
+
+void ChipCheck::abortAtDifference(bool verify)
+{
+    FormState &state = m_context.state;
+    m_aborting = true;
+    QCoreApplication::processEvents();
+    m_aborting = false;
+    state.rxMode = RxMode::Idle;
+    m_context.port.output(stopByte());
+    if (verify)
+        m_context.op.fail(differenceText(state.currentAddress));
+    state.errorFound = 1;
+    state.currentAddress = 0x8000;
+    m_context.port.input();
+    m_context.progress.setShown(false);
+    m_context.progress.setRefreshing(false);
+    state.rxMode = RxMode::Idle;
+}
+
+void ChipCheck::end(bool verify)
+{
+    FormState &state = m_context.state;
+    progressOff(m_context.progress);
+    state.rxMode = RxMode::Idle;
+    if (verify) {
+        if (state.errorFound == 0)
+            m_context.op.tell(QStringLiteral("VERIFICA ESEGUITA CORRETTAMENTE"));
+        state.errorFound = 0;
+        if (m_context.operationFile.isOpen())
+            m_context.operationFile.close();
+    } else {
+        if (state.errorFound == 0)
+            m_context.op.tell(QStringLiteral("IL CHIP E' VUOTO"));
+        else
+            m_context.op.fail(QStringLiteral("IL CHIP NON E' VUOTO"));
+        state.errorFound = 0;
+    }
+}

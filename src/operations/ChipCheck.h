@@ -1,0 +1,38 @@
+#pragma once
+
+#include "operations/OperationContext.h"
+
+#include <QByteArray>
+#include <QObject>
+
+class ReceiveDispatcher;
+
+// The verify against an image file (receive mode 4) and the blank check (receive mode 5): the
+// chip is streamed and each byte tested as it arrives; the first difference stops the board
+// with the stop byte and ends the check. Pressed while anything runs, either button stops that.
+class ChipCheck : public QObject {
+    Q_OBJECT
+public:
+    ChipCheck(OperationContext context, ReceiveDispatcher &dispatcher, QObject *parent = nullptr);
+
+    static QString differenceText(int location);
+
+    void Command7_Click(const QString &nomeFile);
+    void Command8_Click();
+    void confrontaFile(const QString &nomeFile);
+
+    // Receive modes 4 and 5.
+    void receiveVerify(const QByteArray &bytes);
+    void receiveBlankCheck(const QByteArray &bytes);
+
+private:
+    // Tests the bytes against the expected image; returns false at the first difference.
+    void check(const QByteArray &bytes, const QByteArray &expected, bool verify);
+    void abortAtDifference(bool verify);
+    void end(bool verify);
+
+    OperationContext m_context;
+    QByteArray m_image;        // what the verify compares against
+    QByteArray m_erased;       // what the blank check compares against
+    bool m_aborting = false;   // the abort's yield is under way
+};

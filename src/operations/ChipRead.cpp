@@ -1,0 +1,69 @@
+#include "operations/ChipRead.h"
+
+#include "link/CommandFrame.h"
+#include "link/ReceiveDispatcher.h"
+#include "link/SerialControl.h"
+#include "operations/ImageFile.h"
+#include "operations/Operator.h"
+#include "operations/ProgressDisplay.h"
+
+#include <QFile>
+
+const QString ChipRead::Question = QStringLiteral("Leggo EPROM e scrivo sul file selezionato, sei sicuro ?");
+
+QString ChipRead::writeFailedText(const QString &path, const QString &reason)
+{
+    return QStringLiteral("LETTURA INTERROTTA: IMPOSSIBILE SCRIVERE SUL FILE ") + path + u'\n' + reason;
+}
+
+ChipRead::ChipRead(OperationContext context, ReceiveDispatcher &dispatcher, QObject *parent)
+    : QObject(parent), m_context(context)
+{
+    dispatcher.setHandling(RxMode::ReadToFile, [this](const QByteArray &bytes) { receive(bytes); });
+}
+
+void ChipRead::Command6_Click(const QString &nomeFile)
+{
+    FormState &state = m_context.state;
+    m_context.port.input();
+    if (!m_context.op.ask(Question))
+        return;
+    if (state.rxMode != RxMode::Idle) {
+        stopRunningOperation(m_context);
+        return;
+    }
+    const ImageOpen outcome = ImageFile::openForWriting(m_context.operationFile, nomeFile);
+    if (!ImageFile::report(m_context.op, outcome, nomeFile))
+        return;
+    state.rxMode = RxMode::ReadToFile;
+    state.currentAddress = 0;
+    progressOn(m_context.progress);
+    m_context.port.output(streamFrame());
+}
+
+void ChipRead::receive(const QByteArray &bytes)
+{
+    FormState &state = m_context.state;
+    QFile &file = m_context.operationFile;
+    // Bytes beyond the chip's last location, in the read that completes it, are dropped.
+    const qsizetype room = qMax<qsizetype>(0, Frame::ImageSize - state.currentAddress);
+    const QByteArray stored = bytes.left(room);
+    if (!stored.isEmpty()) {
+        const qint64 written = file.write(stored);
+        if (written != stored.size()) {
+            // Stopped as a stop does, and said: the file holds what reached it so far.
+            const QString text = writeFailedText(file.fileName(), file.errorString());
+            state.currentAddress += int(qMax<qint64>(0, written));
+            stopRunningOperation(m_context);
+            m_context.op.fail(text);
+            return;
+        }
+        state.currentAddress += int(stored.size());
+    }
+    if (state.currentAddress > 0x7FFF) {
+        progressOff(m_context.progress);
+        state.rxMode = RxMode::Idle;
+        m_context.op.tell(QStringLiteral("TERMINATO"), BoxTitle::Application);
+        file.close();
+    }
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+class Operator;
+class QFile;
+
+// How opening an image file went, and what the operator is told.
+enum class ImageOpen {
+    Opened,
+    NoFileSelected,  // empty, a directory, or a path ending in a separator: "Nessun file selezionato"
+    NotWritable,     // a read's target that exists but cannot be written: said so
+    Failed,          // anything else (no such directory, the handle still in use): nothing said
+};
+
+namespace ImageFile {
+
+inline const QString NoFileSelectedText = QStringLiteral("Nessun file selezionato");
+QString notWritableText(const QString &path);
+
+// For the write and the verify, which only read their image: a missing file is created empty.
+ImageOpen openForReading(QFile &file, const QString &path);
+// For the read to file: read and write, a missing file created, nothing truncated, position 0.
+ImageOpen openForWriting(QFile &file, const QString &path);
+
+// Tells the operator what the outcome calls for; true when the file is open.
+bool report(Operator &op, ImageOpen outcome, const QString &path);
+
+// The value a location past the end of a short image stands for: erased, which programs nothing.
+constexpr char Erased = char(0xFF);
+
+// The 32,768 bytes of the image from an open file: its first 32,768 bytes, erased past its end.
+QByteArray chipImage(QFile &file);
+
+} // namespace ImageFile

@@ -1,0 +1,100 @@
+#include "operations/ImageWrite.h"
+
+#include "link/CommandFrame.h"
+#include "link/ReceiveDispatcher.h"
+#include "link/SerialControl.h"
+#include "operations/ImageFile.h"
+#include "operations/Operator.h"
+#include "operations/ProgressDisplay.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+const QString ImageWrite::Question = QStringLiteral("Scrivo il file selezionato su EPROM, sei sicuro ?");
+
+ImageWrite::ImageWrite(OperationContext context, ReceiveDispatcher &dispatcher, QTimer &timerWaitAck, QObject *parent)
+    : QObject(parent), m_context(context), m_timerWaitAck(timerWaitAck)
+{
+    m_timerWaitAck.setInterval(500);
+    connect(&m_timerWaitAck, &QTimer::timeout, this, &ImageWrite::timerWaitAck_Timer);
+    dispatcher.setHandling(RxMode::Write, [this](const QByteArray &bytes) { receive(bytes); });
+}
+
+void ImageWrite::Command3_Click(const QString &nomeFile)
+{
+    if (m_context.op.ask(Question)) {
+        // A second press while a write runs finds the handle in use: it ends here, silently.
+        const ImageOpen outcome = ImageFile::openForReading(m_image, nomeFile);
+        if (ImageFile::report(m_context.op, outcome, nomeFile)) {
+            stream();
+            m_image.close();
+        }
+    }
+    commonEnding();
+}
+
+void ImageWrite::stream()
+{
+    FormState &state = m_context.state;
+    const QByteArray image = ImageFile::chipImage(m_image);
+
+    state.reset_bufRx();
+    m_context.port.input();
+    state.rxMode = RxMode::Write;
+    state.rxIndex = 0;
+    state.bufRx[0] = 0;
+    state.ackFlag = 0;
+    state.crFlag = 0;
+    progressOn(m_context.progress);
+    m_context.port.output(writeStartFrame());
+
+    for (int block = 0; block < Frame::BlockCount; ++block) {
+        for (int group = 0; group < Frame::BlockSize; group += 8) {
+            state.currentAddress = block * Frame::BlockSize + group;
+            QCoreApplication::processEvents();
+            m_context.port.output(image.mid(state.currentAddress, 8));
+            if (state.ackFlag == 1)
+                break;
+        }
+        if (state.ackFlag == 1)
+            break;
+        m_timerWaitAck.start();
+        // Each pass sleeps until an event comes; the armed timer is one, so the wait always ends.
+        while (state.crFlag == 0 && state.ackFlag != 1)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        state.crFlag = 0;
+        m_timerWaitAck.stop();
+        m_context.port.output(nextBlockFrame());
+    }
+
+    m_context.op.tell(state.ackFlag == 1 ? QStringLiteral("ERRORE") : QStringLiteral("CORRETTO"), BoxTitle::Application);
+}
+
+void ImageWrite::commonEnding()
+{
+    m_context.state.rxMode = RxMode::Idle;
+    m_context.progress.refreshNow();
+    m_context.op.beep();
+    m_context.state.rxIndex = 0;
+    progressOff(m_context.progress);
+}
+
+void ImageWrite::receive(const QByteArray &bytes)
+{
+    FormState &state = m_context.state;
+    for (const char c : bytes) {
+        const auto byte = static_cast<std::uint8_t>(c);
+        if (state.rxIndex >= 0 && state.rxIndex < static_cast<int>(state.bufRx.size()))
+            state.bufRx[static_cast<std::size_t>(state.rxIndex)] = byte;
+        if (byte == Frame::BlockFailed || byte == Frame::BlockFailedToo)
+            state.ackFlag = 1;
+        if (byte == Frame::BlockDone)
+            state.crFlag = 1;
+    }
+}
+
+void ImageWrite::timerWaitAck_Timer()
+{
+    m_timerWaitAck.stop();
+    m_context.state.ackFlag = 1;
+}

@@ -1,0 +1,25 @@
+#include "operations/OperationContext.h"
+
+#include "operations/ProgressDisplay.h"
+
+#include <QFile>
+
+void progressOn(ProgressDisplay &progress)
+{
+    progress.setRefreshing(true);
+    progress.setShown(true);
+}
+
+void progressOff(ProgressDisplay &progress)
+{
+    progress.setRefreshing(false);
+    progress.setShown(false);
+}
+
+void stopRunningOperation(OperationContext &context)
+{
+    progressOff(context.progress);
+    context.state.rxMode = RxMode::Idle;
+    if (context.operationFile.isOpen())
+        context.operationFile.close();
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "link/FormState.h"
+
+class Operator;
+class ProgressDisplay;
+class QFile;
+class SerialControl;
+
+// What every whole-chip operation works with: the port, the shared state, the operator, the
+// progress display, and the one operation file that the read and the verify share.
+struct OperationContext {
+    SerialControl &port;
+    FormState &state;
+    Operator &op;
+    ProgressDisplay &progress;
+    QFile &operationFile;
+};
+
+// The stop that a read, verify or blank-check press makes while something runs: progress off,
+// idle mode, operation file closed. Nothing is sent and nothing is said.
+void stopRunningOperation(OperationContext &context);
+
+// Progress refresh on and window shown, or both off, in the order the operations use.
+void progressOn(ProgressDisplay &progress);
+void progressOff(ProgressDisplay &progress);

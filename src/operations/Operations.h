@@ -1,0 +1,31 @@
+#pragma once
+
+#include "operations/ChipCheck.h"
+#include "operations/ChipRead.h"
+#include "operations/ImageWrite.h"
+
+#include <QFile>
+
+// The four whole-chip operations over one port, sharing the operation file.
+class Operations {
+public:
+    Operations(SerialControl &port, FormState &state, ReceiveDispatcher &dispatcher, Operator &op,
+               ProgressDisplay &progress, QTimer &timerWaitAck)
+        : m_context{port, state, op, progress, m_operationFile},
+          write(m_context, dispatcher, timerWaitAck),
+          read(m_context, dispatcher),
+          check(m_context, dispatcher)
+    {
+    }
+
+    const QFile &operationFile() const { return m_operationFile; }
+
+private:
+    QFile m_operationFile;
+    OperationContext m_context;
+
+public:
+    ImageWrite write;
+    ChipRead read;
+    ChipCheck check;
+};

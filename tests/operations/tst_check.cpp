@@ -1,0 +1,247 @@
+#include "Bench.h"
+
+namespace {
+const QByteArray StreamFrame("\xFF\x7E\x1E", 3);
+const QByteArray StopByte("\x63", 1);
+} // namespace
+
+class TestCheck : public QObject {
+    Q_OBJECT
+private slots:
+    void verifyEqualChip_data();
+    void verifyEqualChip();
+    void verifyReportsTheFirstDifference_data();
+    void verifyReportsTheFirstDifference();
+    void blankCheck_data();
+    void blankCheck();
+    void surplusBytesAreNotCompared();
+    void dataDuringTheAbortYieldIsNotCheckData();
+    void stopPairings();
+    void serviceReadLeftInModeOneIsStoppedFirst();
+    void verifyPathsThatNameNoFile();
+    void writeOverAProgrammedChipThenVerify();
+};
+
+void TestCheck::verifyEqualChip_data()
+{
+    QTest::addColumn<int>("chunk");
+    QTest::newRow("reads of 1") << 1;
+    QTest::newRow("reads of 777") << 777;
+    QTest::newRow("one read") << 40000;
+}
+
+void TestCheck::verifyEqualChip()
+{
+    QFETCH(int, chunk);
+    Bench b;
+    const QByteArray image = randomImage(Frame::ImageSize, 4);
+    b.chip().load(image);
+    b.port.line().setReadChunk(chunk);
+    const QString path = b.file(QStringLiteral("rom.bin"), image);
+    b.ops.check.Command7_Click(path);
+    QCOMPARE(b.state.rxMode, RxMode::Verify);
+    QVERIFY(b.progress.shown && b.progress.refreshing);
+    QVERIFY(b.waitForMessage(QStringLiteral("VERIFICA ESEGUITA CORRETTAMENTE")));
+    QCOMPARE(b.op.messages(), (QList<OperatorMessage>{{OperatorMessage::Kind::Result, "VERIFICA ESEGUITA CORRETTAMENTE", "Romivo"}}));
+    QCOMPARE(b.port.sends(), QList<QByteArray>{StreamFrame});
+    QVERIFY(!b.ops.operationFile().isOpen());
+    QVERIFY(!b.progress.shown && !b.progress.refreshing);
+    QCOMPARE(b.state.rxMode, RxMode::Idle);
+    QCOMPARE(Bench::contents(path), image);
+}
+
+void TestCheck::verifyReportsTheFirstDifference_data()
+{
+    QTest::addColumn<int>("location");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("at 0") << 0 << "ERRORE al byte  0";
+    QTest::newRow("at 17") << 17 << "ERRORE al byte  17";
+    QTest::newRow("at 32767") << 32767 << "ERRORE al byte  32767";
+}
+
+void TestCheck::verifyReportsTheFirstDifference()
+{
+    QFETCH(int, location);
+    QFETCH(QString, text);
+    Bench b;
+    QByteArray image = randomImage(Frame::ImageSize, 8);
+    b.chip().load(image);
+    image[location] = char(image.at(location) ^ 0x01);
+    image[qMin(location + 100, 32767)] = char(0x00);  // a later difference is never reported
+    const QString path = b.file(QStringLiteral("rom.bin"), image);
+    bool shownWhileBoxUp = false;
+    b.op.setWhileShown([&](const OperatorMessage &) { shownWhileBoxUp = b.progress.shown; });
+
+    b.ops.check.Command7_Click(path);
+    QVERIFY(b.waitForMessage(text));
+    QTest::qWait(50);
+    QCOMPARE(b.op.messages(), (QList<OperatorMessage>{{OperatorMessage::Kind::Failure, text, "Romivo"}}));
+    QVERIFY(shownWhileBoxUp);
+    QCOMPARE(b.port.sends(), (QList<QByteArray>{StreamFrame, StopByte}));
+    QCOMPARE(b.port.board().streamsStopped(), location == 32767 ? 0 : 1);
+    QVERIFY(!b.ops.operationFile().isOpen());
+    QCOMPARE(b.state.errorFound, 0);
+    QCOMPARE(b.state.currentAddress, 0x8000);
+    QCOMPARE(b.state.rxMode, RxMode::Idle);
+    QVERIFY(!b.progress.shown && !b.progress.refreshing);
+}
+
+void TestCheck::blankCheck_data()
+{
+    QTest::addColumn<int>("programmed");  // -1: erased chip
+    QTest::addColumn<QString>("text");
+    QTest::newRow("erased") << -1 << "IL CHIP E' VUOTO";
+    QTest::newRow("one byte at 1000") << 1000 << "IL CHIP NON E' VUOTO";
+    QTest::newRow("one byte at 0") << 0 << "IL CHIP NON E' VUOTO";
+    QTest::newRow("one byte at 32767") << 32767 << "IL CHIP NON E' VUOTO";
+}
+
+void TestCheck::blankCheck()
+{
+    QFETCH(int, programmed);
+    QFETCH(QString, text);
+    Bench b;
+    if (programmed >= 0)
+        b.chip().program(programmed, 0x7F);
+    b.ops.check.Command8_Click();
+    QCOMPARE(b.state.rxMode, RxMode::BlankCheck);
+    QVERIFY(b.waitForMessage(text));
+    QTest::qWait(50);
+    QCOMPARE(b.op.texts(), QStringList{text});
+    QCOMPARE(b.op.messages().first().kind,
+             programmed < 0 ? OperatorMessage::Kind::Result : OperatorMessage::Kind::Failure);
+    QCOMPARE(b.op.messages().first().title, QStringLiteral("Romivo"));
+    QList<QByteArray> sends{StreamFrame};
+    if (programmed >= 0)
+        sends << StopByte;
+    QCOMPARE(b.port.sends(), sends);
+    QCOMPARE(b.state.errorFound, 0);
+    QCOMPARE(b.state.rxMode, RxMode::Idle);
+    QVERIFY(!b.progress.shown && !b.progress.refreshing);
+}
+
+void TestCheck::surplusBytesAreNotCompared()
+{
+    Bench b({QStringLiteral("long-stream=5")});
+    b.port.line().setReadChunk(40000);
+    const QByteArray image = randomImage(Frame::ImageSize, 6);
+    b.chip().load(image);
+    b.ops.check.Command7_Click(b.file(QStringLiteral("rom.bin"), image));
+    QVERIFY(b.waitForMessage(QStringLiteral("VERIFICA ESEGUITA CORRETTAMENTE")));
+    b.chip().erase();
+    b.ops.check.Command8_Click();
+    QVERIFY(b.waitForMessage(QStringLiteral("IL CHIP E' VUOTO")));
+    QCOMPARE(b.op.messages().size(), 2);
+    QCOMPARE(b.sendsOf(StopByte), 0);
+}
+
+void TestCheck::dataDuringTheAbortYieldIsNotCheckData()
+{
+    // Small reads keep bytes waiting when the first difference is found: the abort's yield
+    // then delivers them while the mode still selects the check.
+    Bench b;
+    b.port.line().setReadChunk(3);
+    b.chip().load(QByteArray(Frame::ImageSize, char(0x00)));
+    b.ops.check.Command7_Click(b.file(QStringLiteral("ff.bin"), erased()));
+    QVERIFY(b.waitForMessage(QStringLiteral("ERRORE al byte  0")));
+    QTest::qWait(100);
+    QCOMPARE(b.op.texts(), QStringList{"ERRORE al byte  0"});
+    QCOMPARE(b.sendsOf(StopByte), 1);
+
+    b.op.clear();
+    b.ops.check.Command8_Click();
+    QVERIFY(b.waitForMessage(QStringLiteral("IL CHIP NON E' VUOTO")));
+    QTest::qWait(100);
+    QCOMPARE(b.op.texts(), QStringList{"IL CHIP NON E' VUOTO"});
+    QCOMPARE(b.sendsOf(StopByte), 2);
+}
+
+void TestCheck::stopPairings()
+{
+    // A board whose stream stops short keeps every check running until it is stopped.
+    Bench b({QStringLiteral("short-stream=10")});
+    const QString path = b.file(QStringLiteral("rom.bin"), erased());
+    auto running = [&](std::int16_t mode) {
+        return QTest::qWaitFor([&] { return b.state.rxMode == mode && b.state.currentAddress == 10; });
+    };
+    auto stopped = [&] {
+        return b.state.rxMode == RxMode::Idle && !b.ops.operationFile().isOpen() && !b.progress.shown &&
+               !b.progress.refreshing;
+    };
+
+    // A read pressed (OK) during a verify.
+    b.ops.check.Command7_Click(path);
+    QVERIFY(running(RxMode::Verify));
+    b.ops.read.Command6_Click(path);
+    QVERIFY(stopped());
+    // A blank check pressed during a verify stops it and starts nothing; pressed again it starts.
+    b.ops.check.Command7_Click(path);
+    QVERIFY(running(RxMode::Verify));
+    b.ops.check.Command8_Click();
+    QVERIFY(stopped());
+    b.ops.check.Command8_Click();
+    QVERIFY(running(RxMode::BlankCheck));
+    // A verify pressed during a blank check, and a verify during a read.
+    b.ops.check.Command7_Click(path);
+    QVERIFY(stopped());
+    b.ops.read.Command6_Click(b.path(QStringLiteral("letto.bin")));
+    QVERIFY(running(RxMode::ReadToFile));
+    b.ops.check.Command7_Click(path);
+    QVERIFY(stopped());
+    QCOMPARE(Bench::contents(b.path(QStringLiteral("letto.bin"))).size(), 10);
+
+    // Only questions were shown, never a result; nothing but stream frames was sent.
+    QCOMPARE(b.op.texts(), (QStringList{ChipRead::Question, ChipRead::Question}));
+    QCOMPARE(b.sendsOf(StopByte), 0);
+    QCOMPARE(b.sendsOf(StreamFrame), b.port.sends().size());
+    QCOMPARE(Bench::contents(path), erased());
+}
+
+void TestCheck::serviceReadLeftInModeOneIsStoppedFirst()
+{
+    Bench b;
+    for (int button = 0; button < 2; ++button) {
+        b.state.rxMode = RxMode::ServiceRead;
+        if (button == 0)
+            b.ops.check.Command7_Click(b.file(QStringLiteral("ff.bin"), erased()));
+        else
+            b.ops.check.Command8_Click();
+        QCOMPARE(b.state.rxMode, RxMode::Idle);
+        QVERIFY(b.port.sends().isEmpty());
+    }
+    b.ops.check.Command8_Click();
+    QVERIFY(b.waitForMessage(QStringLiteral("IL CHIP E' VUOTO")));
+}
+
+void TestCheck::verifyPathsThatNameNoFile()
+{
+    Bench b;
+    b.ops.check.Command7_Click(b.dir.path() + u'/');
+    b.ops.check.Command7_Click(QString());
+    QCOMPARE(b.op.texts(), (QStringList{"Nessun file selezionato", "Nessun file selezionato"}));
+    b.ops.check.Command7_Click(b.path(QStringLiteral("nowhere/rom.bin")));
+    QCOMPARE(b.op.texts().size(), 2);
+    QVERIFY(b.port.sends().isEmpty());
+    // A blank check needs no file, whatever the box holds.
+    b.ops.check.Command8_Click();
+    QVERIFY(b.waitForMessage(QStringLiteral("IL CHIP E' VUOTO")));
+}
+
+void TestCheck::writeOverAProgrammedChipThenVerify()
+{
+    Bench b;
+    b.chip().program(300, 0x00);
+    b.chip().program(900, 0x0F);
+    QByteArray image = erased();
+    image[300] = char(0x5A);
+    image[900] = char(0x0F);
+    const QString path = b.file(QStringLiteral("rom.bin"), image);
+    b.ops.write.Command3_Click(path);
+    // The board programmed every block; bits already cleared stay cleared.
+    QCOMPARE(b.op.texts().last(), QStringLiteral("CORRETTO"));
+    b.ops.check.Command7_Click(path);
+    QVERIFY(b.waitForMessage(QStringLiteral("ERRORE al byte  300")));
+}
+
+QTEST_GUILESS_MAIN(TestCheck)
+#include "tst_check.moc"

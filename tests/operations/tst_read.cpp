@@ -1,0 +1,195 @@
+#include "Bench.h"
+
+namespace {
+const QByteArray StreamFrame("\xFF\x7E\x1E", 3);
+}
+
+class TestRead : public QObject {
+    Q_OBJECT
+private slots:
+    void wholeChipWhateverTheReadSizes_data();
+    void wholeChipWhateverTheReadSizes();
+    void longerFileKeepsItsTail();
+    void shortStreamWaitsUntilStopped();
+    void cancelChangesNothing();
+    void pathsThatNameNoFile_data();
+    void pathsThatNameNoFile();
+    void unwritableTargetRefusedAtTheStart();
+    void writeFailureDuringTheStreamStopsAndSaysSo();
+    void serviceReadLeftInModeOneIsStoppedFirst();
+    void bytesDuringTerminatoNeverReachTheFile();
+};
+
+void TestRead::wholeChipWhateverTheReadSizes_data()
+{
+    QTest::addColumn<int>("chunk");
+    QTest::addColumn<QString>("fault");
+    QTest::newRow("reads of 1 byte") << 1 << "";
+    QTest::newRow("reads of 1000 bytes") << 1000 << "";
+    QTest::newRow("one read with 5 surplus bytes") << 40000 << "long-stream=5";
+}
+
+void TestRead::wholeChipWhateverTheReadSizes()
+{
+    QFETCH(int, chunk);
+    QFETCH(QString, fault);
+    Bench b(fault.isEmpty() ? QStringList() : QStringList{fault});
+    const QByteArray chip = randomImage(Frame::ImageSize, 21);
+    b.chip().load(chip);
+    b.port.line().setReadChunk(chunk);
+    const QString path = b.path(QStringLiteral("letto.bin"));
+
+    b.ops.read.Command6_Click(path);
+    QCOMPARE(b.port.sends(), QList<QByteArray>{StreamFrame});
+    QCOMPARE(b.state.rxMode, RxMode::ReadToFile);
+    QVERIFY(b.progress.refreshing && b.progress.shown);
+    QVERIFY(b.waitForMessage(QStringLiteral("TERMINATO")));
+    QCOMPARE(b.op.messages().last(), (OperatorMessage{OperatorMessage::Kind::Result, "TERMINATO", "romivo"}));
+    QCOMPARE(b.op.texts(), (QStringList{ChipRead::Question, "TERMINATO"}));
+    QCOMPARE(Bench::contents(path), chip);
+    QVERIFY(!b.ops.operationFile().isOpen());
+    QVERIFY(!b.progress.refreshing && !b.progress.shown);
+    QCOMPARE(b.state.rxMode, RxMode::Idle);
+    QCOMPARE(b.state.currentAddress, 32768);
+    QCOMPARE(b.port.sends().size(), 1);
+}
+
+void TestRead::longerFileKeepsItsTail()
+{
+    Bench b;
+    const QByteArray old = randomImage(40000, 1);
+    const QString path = b.file(QStringLiteral("grande.bin"), old);
+    b.chip().load(randomImage(Frame::ImageSize, 2));
+    b.ops.read.Command6_Click(path);
+    QVERIFY(b.waitForMessage(QStringLiteral("TERMINATO")));
+    const QByteArray now = Bench::contents(path);
+    QCOMPARE(now.size(), 40000);
+    QCOMPARE(now.left(Frame::ImageSize), b.chip().contents());
+    QCOMPARE(now.mid(Frame::ImageSize), old.mid(Frame::ImageSize));
+}
+
+void TestRead::shortStreamWaitsUntilStopped()
+{
+    Bench b({QStringLiteral("short-stream=100")});
+    const QString path = b.path(QStringLiteral("corto.bin"));
+    b.ops.read.Command6_Click(path);
+    QTRY_COMPARE(b.state.currentAddress, 100);
+    QTest::qWait(100);
+    QCOMPARE(b.state.rxMode, RxMode::ReadToFile);
+    // Every stored byte is in the file while the read still waits.
+    QCOMPARE(Bench::contents(path), b.chip().contents().left(100));
+
+    b.ops.read.Command6_Click(path);  // the stop
+    QCOMPARE(b.state.rxMode, RxMode::Idle);
+    QVERIFY(!b.ops.operationFile().isOpen());
+    QVERIFY(!b.progress.shown && !b.progress.refreshing);
+    QCOMPARE(b.port.sends(), QList<QByteArray>{StreamFrame});
+    QCOMPARE(b.op.texts(), (QStringList{ChipRead::Question, ChipRead::Question}));
+    QCOMPARE(Bench::contents(path).size(), 100);
+}
+
+void TestRead::cancelChangesNothing()
+{
+    Bench b;
+    b.state.rxMode = RxMode::ServiceRead;
+    b.progress.shown = true;
+    b.op.answerNext({false});
+    b.ops.read.Command6_Click(b.path(QStringLiteral("x.bin")));
+    QCOMPARE(b.state.rxMode, RxMode::ServiceRead);
+    QVERIFY(b.progress.shown && b.progress.refreshing);
+    QVERIFY(!QFile::exists(b.path(QStringLiteral("x.bin"))));
+    QVERIFY(b.port.sends().isEmpty());
+}
+
+void TestRead::pathsThatNameNoFile_data()
+{
+    QTest::addColumn<QString>("relative");
+    QTest::newRow("directory") << "dati";
+    QTest::newRow("ends in a separator") << "dati/";
+    QTest::newRow("empty") << "";
+}
+
+void TestRead::pathsThatNameNoFile()
+{
+    QFETCH(QString, relative);
+    Bench b;
+    QVERIFY(QDir(b.dir.path()).mkdir(QStringLiteral("dati")));
+    b.ops.read.Command6_Click(relative.isEmpty() ? QString() : b.path(relative));
+    QCOMPARE(b.op.texts(), (QStringList{ChipRead::Question, "Nessun file selezionato"}));
+    QVERIFY(b.port.sends().isEmpty());
+    QCOMPARE(b.state.rxMode, RxMode::Idle);
+
+    // A directory that does not exist: silence, nothing started.
+    b.op.clear();
+    b.ops.read.Command6_Click(b.path(QStringLiteral("altrove/rom.bin")));
+    QCOMPARE(b.op.texts(), QStringList{ChipRead::Question});
+    QVERIFY(b.port.sends().isEmpty());
+}
+
+void TestRead::unwritableTargetRefusedAtTheStart()
+{
+    Bench b;
+    const QByteArray old = randomImage(Frame::ImageSize, 9);
+    const QString path = b.file(QStringLiteral("protetto.bin"), old);
+    Immutable guard(path);
+    if (!guard.ok)
+        QSKIP("chattr is not available here");
+    b.ops.read.Command6_Click(path);
+    QCOMPARE(b.op.texts(), (QStringList{ChipRead::Question, ImageFile::notWritableText(path)}));
+    QCOMPARE(b.op.messages().last().kind, OperatorMessage::Kind::Failure);
+    QVERIFY(b.port.sends().isEmpty());
+    QCOMPARE(b.state.rxMode, RxMode::Idle);
+    QCOMPARE(Bench::contents(path), old);
+}
+
+void TestRead::writeFailureDuringTheStreamStopsAndSaysSo()
+{
+    if (!QFileInfo::exists(QStringLiteral("/dev/full")))
+        QSKIP("no /dev/full here");
+    Bench b;
+    b.ops.read.Command6_Click(QStringLiteral("/dev/full"));
+    QTRY_COMPARE(b.op.texts().size(), 2);
+    QVERIFY(b.op.texts().last().startsWith(ChipRead::writeFailedText(QStringLiteral("/dev/full"), QString())));
+    QCOMPARE(b.op.messages().last().kind, OperatorMessage::Kind::Failure);
+    QCOMPARE(b.state.rxMode, RxMode::Idle);
+    QVERIFY(!b.ops.operationFile().isOpen());
+    QVERIFY(!b.progress.shown && !b.progress.refreshing);
+    QTest::qWait(50);
+    QCOMPARE(b.op.texts().size(), 2);
+}
+
+void TestRead::serviceReadLeftInModeOneIsStoppedFirst()
+{
+    Bench b;
+    const QString path = b.path(QStringLiteral("rom.bin"));
+    b.state.rxMode = RxMode::ServiceRead;
+    b.progress.shown = true;
+    b.ops.read.Command6_Click(path);
+    QCOMPARE(b.state.rxMode, RxMode::Idle);
+    QVERIFY(!b.progress.shown);
+    QVERIFY(b.port.sends().isEmpty());
+    QVERIFY(!QFile::exists(path));
+    b.ops.read.Command6_Click(path);
+    QVERIFY(b.waitForMessage(QStringLiteral("TERMINATO")));
+}
+
+void TestRead::bytesDuringTerminatoNeverReachTheFile()
+{
+    Bench b;
+    const QString path = b.path(QStringLiteral("rom.bin"));
+    b.op.setWhileShown([&](const OperatorMessage &message) {
+        if (message.text != QLatin1String("TERMINATO"))
+            return;
+        QCOMPARE(b.state.rxMode, RxMode::Idle);
+        QVERIFY(b.ops.operationFile().isOpen());
+        b.port.board().sendUnasked(QByteArray(100, 'x'));
+        b.port.output(*commandFrame(0, CommandCode::CounterReset));
+        QTest::qWait(20);
+    });
+    b.ops.read.Command6_Click(path);
+    QVERIFY(b.waitForMessage(QStringLiteral("TERMINATO")));
+    QCOMPARE(Bench::contents(path), erased());
+}
+
+QTEST_GUILESS_MAIN(TestRead)
+#include "tst_read.moc"

@@ -1,0 +1,207 @@
+#include "Bench.h"
+
+namespace {
+const QByteArray Start("\xFF\x47\x1C", 3);
+const QByteArray NextBlock("\xFF\x47\x1D", 3);
+} // namespace
+
+class TestWrite : public QObject {
+    Q_OBJECT
+private slots:
+    void fullImageAnsweredBlockByBlock();
+    void boardFailures_data();
+    void boardFailures();
+    void cancelSendsNothingAndEnds();
+    void directoryPathSaysNoFileSelected_data();
+    void directoryPathSaysNoFileSelected();
+    void shortEmptyMissingAndLongImages_data();
+    void shortEmptyMissingAndLongImages();
+    void readOnlyImageCanBeWritten();
+    void secondPressDuringAWriteEndsSilentlyAndTheWriteFails();
+    void otherBytesFromTheBoardChangeNothing();
+};
+
+void TestWrite::fullImageAnsweredBlockByBlock()
+{
+    Bench b;
+    const QByteArray image = randomImage(Frame::ImageSize);
+    const QString path = b.file(QStringLiteral("rom.bin"), image);
+    b.ops.write.Command3_Click(path);
+
+    QList<QByteArray> expected{Start};
+    for (int block = 0; block < Frame::BlockCount; ++block) {
+        for (int group = 0; group < Frame::BlockSize; group += 8)
+            expected << image.mid(block * Frame::BlockSize + group, 8);
+        expected << NextBlock;
+    }
+    QCOMPARE(b.port.sends().size(), 1 + 4096 + 64);
+    QVERIFY(b.port.sends() == expected);
+    QCOMPARE(b.chip().contents(), image);
+    QCOMPARE(b.port.board().blocksAcknowledged(), 64);
+
+    QCOMPARE(b.op.events(), (QStringList{ImageWrite::Question, "CORRETTO", "<beep>"}));
+    QCOMPARE(b.op.messages().at(0), (OperatorMessage{OperatorMessage::Kind::Question, ImageWrite::Question, "Romivo"}));
+    QCOMPARE(b.op.messages().at(1), (OperatorMessage{OperatorMessage::Kind::Result, "CORRETTO", "romivo"}));
+    QCOMPARE(b.progress.refreshed, QList<int>{32760});
+    QVERIFY(!b.progress.refreshing && !b.progress.shown);
+    QCOMPARE(b.state.rxMode, RxMode::Idle);
+    QCOMPARE(b.state.rxIndex, 0);
+    QCOMPARE(Bench::contents(path), image);
+}
+
+void TestWrite::boardFailures_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<int>("failingBlock");
+    QTest::addColumn<bool>("duringData");  // the failure comes while the block's data goes out
+    QTest::newRow("0x62 inside block 5") << "0x62-during-block=5" << 5 << true;
+    QTest::newRow("0x63 inside block 0") << "0x63-during-block=0" << 0 << true;
+    QTest::newRow("0x63 in place of block 5's ack") << "0x63-for-ack=5" << 5 << false;
+    QTest::newRow("silent board") << "silent-after-block=0" << 0 << false;
+    QTest::newRow("0x62 for block 63") << "0x62-for-ack=63" << 63 << false;
+    QTest::newRow("silent from block 63") << "silent-after-block=63" << 63 << false;
+}
+
+void TestWrite::boardFailures()
+{
+    QFETCH(QString, fault);
+    QFETCH(int, failingBlock);
+    QFETCH(bool, duringData);
+    Bench b({fault});
+    const QByteArray image = randomImage(Frame::ImageSize, 11);
+    b.ops.write.Command3_Click(b.file(QStringLiteral("rom.bin"), image));
+
+    QCOMPARE(b.op.texts().last(), QStringLiteral("ERRORE"));
+    QCOMPARE(b.op.events().last(), QStringLiteral("<beep>"));
+    const QList<QByteArray> &sends = b.port.sends();
+    // Every block before the failing one went out whole, each followed by its next-block frame.
+    QCOMPARE(b.sendsOf(NextBlock), failingBlock + (duringData ? 0 : 1));
+    if (duringData) {
+        // The group being sent when the failure was seen still went; nothing of the block after it.
+        QCOMPARE(sends.last().size(), 8);
+        const int groups = b.dataSends() - failingBlock * 64;
+        QVERIFY2(groups >= 1 && groups < 64, qPrintable(QString::number(groups)));
+    } else if (failingBlock == 63) {
+        QCOMPARE(sends.last(), NextBlock);
+        QCOMPARE(b.dataSends(), 4096);
+    } else {
+        // The wait ended by the failure or the time-out: the frame, then the next block's first group.
+        const int next = (failingBlock + 1) * Frame::BlockSize;
+        QCOMPARE(sends.at(sends.size() - 2), NextBlock);
+        QCOMPARE(sends.last(), image.mid(next, 8));
+        QCOMPARE(b.dataSends(), (failingBlock + 1) * 64 + 1);
+    }
+    QCOMPARE(b.state.rxMode, RxMode::Idle);
+    QVERIFY(!b.progress.shown);
+}
+
+void TestWrite::cancelSendsNothingAndEnds()
+{
+    Bench b;
+    b.op.answerNext({false});
+    b.state.currentAddress = 1234;
+    const QString path = b.path(QStringLiteral("not-yet.bin"));
+    b.ops.write.Command3_Click(path);
+    QVERIFY(b.port.sends().isEmpty());
+    QCOMPARE(b.op.events(), (QStringList{ImageWrite::Question, "<beep>"}));
+    QCOMPARE(b.progress.refreshed, QList<int>{1234});
+    QVERIFY(!b.progress.refreshing && !b.progress.shown);
+    QCOMPARE(b.state.rxMode, RxMode::Idle);
+    QVERIFY(!QFile::exists(path));
+}
+
+void TestWrite::directoryPathSaysNoFileSelected_data()
+{
+    QTest::addColumn<QString>("relative");
+    QTest::newRow("directory") << "dati";
+    QTest::newRow("directory with separator") << "dati/";
+    QTest::newRow("doubled separator") << "dati//";
+    QTest::newRow("missing directory with separator") << "altrove/";
+    QTest::newRow("empty box") << "";
+}
+
+void TestWrite::directoryPathSaysNoFileSelected()
+{
+    QFETCH(QString, relative);
+    Bench b;
+    QVERIFY(QDir(b.dir.path()).mkdir(QStringLiteral("dati")));
+    b.ops.write.Command3_Click(relative.isEmpty() ? QString() : b.path(relative));
+    QVERIFY(b.port.sends().isEmpty());
+    QCOMPARE(b.op.events(), (QStringList{ImageWrite::Question, "Nessun file selezionato", "<beep>"}));
+    QCOMPARE(b.op.messages().at(1).kind, OperatorMessage::Kind::Failure);
+    QCOMPARE(b.op.messages().at(1).title, QStringLiteral("Romivo"));
+}
+
+void TestWrite::shortEmptyMissingAndLongImages_data()
+{
+    QTest::addColumn<int>("size");  // -1: no file
+    QTest::newRow("short") << 1000;
+    QTest::newRow("empty") << 0;
+    QTest::newRow("missing") << -1;
+    QTest::newRow("longer") << 40000;
+}
+
+void TestWrite::shortEmptyMissingAndLongImages()
+{
+    QFETCH(int, size);
+    Bench b;
+    const QByteArray image = randomImage(qMax(size, 0), 3);
+    const QString path = size < 0 ? b.path(QStringLiteral("new.bin")) : b.file(QStringLiteral("rom.bin"), image);
+    b.ops.write.Command3_Click(path);
+
+    // 32,768 data bytes in any case; past the end of the image, the erased value.
+    QByteArray expected = image.left(Frame::ImageSize);
+    expected.append(Frame::ImageSize - expected.size(), char(0xFF));
+    QCOMPARE(b.dataSends(), 4096);
+    QCOMPARE(b.chip().contents(), expected);
+    QCOMPARE(b.op.texts().last(), QStringLiteral("CORRETTO"));
+    QVERIFY(QFile::exists(path));
+    QCOMPARE(Bench::contents(path), image);
+
+    // Written and then verified, the same image passes.
+    b.ops.check.Command7_Click(path);
+    QVERIFY(b.waitForMessage(QStringLiteral("VERIFICA ESEGUITA CORRETTAMENTE")));
+}
+
+void TestWrite::readOnlyImageCanBeWritten()
+{
+    Bench b;
+    const QByteArray image = randomImage(Frame::ImageSize, 5);
+    const QString path = b.file(QStringLiteral("archivio.bin"), image);
+    Immutable guard(path);
+    if (!guard.ok)
+        QSKIP("chattr is not available here");
+    b.ops.write.Command3_Click(path);
+    QCOMPARE(b.op.texts().last(), QStringLiteral("CORRETTO"));
+    QCOMPARE(b.chip().contents(), image);
+    b.ops.check.Command7_Click(path);
+    QVERIFY(b.waitForMessage(QStringLiteral("VERIFICA ESEGUITA CORRETTAMENTE")));
+}
+
+void TestWrite::secondPressDuringAWriteEndsSilentlyAndTheWriteFails()
+{
+    Bench b;
+    const QString path = b.file(QStringLiteral("rom.bin"), randomImage(Frame::ImageSize));
+    // Served in the write's first event-loop pass, as a click would be.
+    QTimer::singleShot(0, [&] { b.ops.write.Command3_Click(path); });
+    b.ops.write.Command3_Click(path);
+    // The second question, no message for the handle in use, its ending's beep; then the first
+    // write, left without acknowledgements, times out.
+    QCOMPARE(b.op.events(), (QStringList{ImageWrite::Question, ImageWrite::Question, "<beep>", "ERRORE", "<beep>"}));
+    QCOMPARE(b.sendsOf(NextBlock), 1);
+    QCOMPARE(b.dataSends(), 65);
+}
+
+void TestWrite::otherBytesFromTheBoardChangeNothing()
+{
+    Bench b({QStringLiteral("stray=00FF41")});
+    b.port.board().sendUnasked(QByteArray("\x00\xFF\x0A", 3));
+    const QByteArray image(Frame::ImageSize, char(0xFF));
+    b.ops.write.Command3_Click(b.file(QStringLiteral("ff.bin"), image));
+    QCOMPARE(b.op.texts().last(), QStringLiteral("CORRETTO"));
+    QCOMPARE(b.dataSends(), 4096);
+    QCOMPARE(b.port.sends().at(1), QByteArray(8, char(0xFF)));
+}
+
+QTEST_GUILESS_MAIN(TestWrite)
+#include "tst_write.moc"
