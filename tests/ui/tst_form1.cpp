@@ -4,7 +4,9 @@
 #include "ui/ProgressWindow.h"
 #include "ui/ServicePanel.h"
 
+#include <QFile>
 #include <QFontInfo>
+#include <QTemporaryDir>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenuBar>
@@ -51,6 +53,7 @@ private slots:
     void esciAndCloseBoxEndTheProgram();
 
     void progressWindowMadeOnFirstTickAndFollowsCounter();
+    void fourButtonsRunTheOperationsOnTheBoxText();
 };
 
 void TestForm1::controlTable_data()
@@ -434,6 +437,48 @@ void TestForm1::progressWindowMadeOnFirstTickAndFollowsCounter()
     QVERIFY(form2->isVisible());
     progress.setShown(false);
     QVERIFY(!form2->isVisible());
+}
+
+void TestForm1::fourButtonsRunTheOperationsOnTheBoxText()
+{
+    QTemporaryDir dir;
+    Window w;
+    QVERIFY(w.connectSim());
+    QByteArray image(32768, '\0');
+    for (int i = 0; i < image.size(); ++i)
+        image[i] = char(i * 7);
+    const QString source = dir.filePath(QStringLiteral("rom.bin"));
+    QFile file(source);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(image) == image.size());
+    file.close();
+    auto waitFor = [&](const QString &text) {
+        return QTest::qWaitFor([&] { return w.op.texts().contains(text); }, 60000);
+    };
+    bool progressShown = false;
+    w.op.setWhileShown([&](const OperatorMessage &) {
+        progressShown = progressShown || (w.form.progress().existing() && w.form.progress().existing()->isVisible());
+    });
+
+    w.box("textNomeFile")->setText(source);
+    w.button("Command3")->click();
+    QCOMPARE(w.op.texts().last(), QStringLiteral("CORRETTO"));
+    QVERIFY(progressShown);
+    QCOMPARE(w.sim().board().chip().contents(), image);
+
+    const QString copy = dir.filePath(QStringLiteral("copia.bin"));
+    w.box("textNomeFile")->setText(copy);
+    w.button("Command6")->click();
+    QVERIFY(waitFor(QStringLiteral("TERMINATO")));
+    QFile read(copy);
+    QVERIFY(read.open(QIODevice::ReadOnly));
+    QCOMPARE(read.readAll(), image);
+
+    w.button("Command7")->click();
+    QVERIFY(waitFor(QStringLiteral("VERIFICA ESEGUITA CORRETTAMENTE")));
+    w.button("Command8")->click();
+    QVERIFY(waitFor(QStringLiteral("IL CHIP NON E' VUOTO")));
+    QVERIFY(!w.form.progress().existing()->isVisible());
+    QCOMPARE(w.form.state().rxMode, RxMode::Idle);
 }
 
 QTEST_MAIN(TestForm1)
