@@ -19,6 +19,15 @@ public:
     }
 
     const QFile &operationFile() const { return m_operationFile; }
+    // Stops whatever runs, as a read, verify or blank-check press does (a write then runs into
+    // its time-out); false when nothing ran.
+    bool stop()
+    {
+        if (m_context.state.rxMode == RxMode::Idle)
+            return false;
+        stopRunningOperation(m_context);
+        return true;
+    }
 
 private:
     QFile m_operationFile;

@@ -1,0 +1,248 @@
+#include "operations/ImageFormats.h"
+
+#include "link/CommandFrame.h"
+
+#include <QFileInfo>
+#include <QList>
+#include <array>
+
+namespace ImageFormats {
+namespace {
+
+QString lineError(int line, const QString &what)
+{
+    return QStringLiteral("line %1: %2").arg(line).arg(what);
+}
+
+int hexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+// The record's bytes after the start character, from pairs of hexadecimal digits.
+std::optional<QByteArray> hexBytes(QByteArrayView digits)
+{
+    if (digits.size() % 2 != 0)
+        return std::nullopt;
+    QByteArray bytes;
+    bytes.reserve(digits.size() / 2);
+    for (qsizetype i = 0; i < digits.size(); i += 2) {
+        const int high = hexDigit(digits[i]);
+        const int low = hexDigit(digits[i + 1]);
+        if (high < 0 || low < 0)
+            return std::nullopt;
+        bytes.append(char(high << 4 | low));
+    }
+    return bytes;
+}
+
+QList<QByteArray> linesOf(const QByteArray &text)
+{
+    QList<QByteArray> lines = text.split('\n');
+    for (QByteArray &line : lines)
+        line = line.trimmed();
+    return lines;
+}
+
+// Places data at an absolute address, refusing anything outside the chip.
+bool place(QByteArray &image, qint64 address, const QByteArray &data)
+{
+    if (address < 0 || address + data.size() > Frame::ImageSize)
+        return false;
+    for (qsizetype i = 0; i < data.size(); ++i)
+        image[address + i] = data[i];
+    return true;
+}
+
+quint8 u8(const QByteArray &bytes, qsizetype i)
+{
+    return static_cast<quint8>(bytes[i]);
+}
+
+} // namespace
+
+Format formatOf(const QString &path)
+{
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (suffix == QLatin1String("hex") || suffix == QLatin1String("ihx"))
+        return Format::IntelHex;
+    static const QStringList srecord{"s19", "s28", "s37", "srec", "mot"};
+    if (srecord.contains(suffix))
+        return Format::SRecord;
+    return Format::Raw;
+}
+
+Parsed parseIntelHex(const QByteArray &text)
+{
+    Parsed result{QByteArray(Frame::ImageSize, char(0xFF)), {}};
+    qint64 base = 0;
+    bool ended = false;
+    const QList<QByteArray> lines = linesOf(text);
+    for (int n = 0; n < lines.size(); ++n) {
+        const QByteArray &line = lines[n];
+        const int number = n + 1;
+        if (line.isEmpty())
+            continue;
+        if (ended)
+            return {{}, lineError(number, QStringLiteral("data after the end-of-file record"))};
+        if (line[0] != ':')
+            return {{}, lineError(number, QStringLiteral("a record starts with ':'"))};
+        const std::optional<QByteArray> bytes = hexBytes(QByteArrayView(line).sliced(1));
+        if (!bytes || bytes->size() < 5)
+            return {{}, lineError(number, QStringLiteral("malformed record"))};
+        const QByteArray &r = *bytes;
+        const int count = u8(r, 0);
+        if (r.size() != count + 5)
+            return {{}, lineError(number, QStringLiteral("the byte count does not match the record"))};
+        quint8 sum = 0;
+        for (const char c : r)
+            sum = quint8(sum + static_cast<quint8>(c));
+        if (sum != 0)
+            return {{}, lineError(number, QStringLiteral("bad checksum"))};
+        const int offset = (u8(r, 1) << 8) | u8(r, 2);
+        const int type = u8(r, 3);
+        const QByteArray data = r.mid(4, count);
+        switch (type) {
+        case 0x00:
+            if (!place(result.image, base + offset, data))
+                return {{}, lineError(number, QStringLiteral("data outside 0000-7FFF"))};
+            break;
+        case 0x01:
+            if (count != 0)
+                return {{}, lineError(number, QStringLiteral("malformed end-of-file record"))};
+            ended = true;
+            break;
+        case 0x02:  // extended segment address
+        case 0x04:  // extended linear address
+            if (count != 2)
+                return {{}, lineError(number, QStringLiteral("malformed address record"))};
+            base = qint64((u8(data, 0) << 8) | u8(data, 1)) << (type == 0x02 ? 4 : 16);
+            break;
+        case 0x03:  // start addresses say where to run, not what to store
+        case 0x05:
+            if (count != 4)
+                return {{}, lineError(number, QStringLiteral("malformed start address record"))};
+            break;
+        default:
+            return {{}, lineError(number, QStringLiteral("unknown record type %1").arg(type, 2, 16, QLatin1Char('0')))};
+        }
+    }
+    if (!ended)
+        return {{}, QStringLiteral("no end-of-file record")};
+    return result;
+}
+
+Parsed parseSRecord(const QByteArray &text)
+{
+    Parsed result{QByteArray(Frame::ImageSize, char(0xFF)), {}};
+    bool ended = false;
+    const QList<QByteArray> lines = linesOf(text);
+    for (int n = 0; n < lines.size(); ++n) {
+        const QByteArray &line = lines[n];
+        const int number = n + 1;
+        if (line.isEmpty())
+            continue;
+        if (ended)
+            return {{}, lineError(number, QStringLiteral("data after the termination record"))};
+        if (line.size() < 2 || line[0] != 'S' || line[1] < '0' || line[1] > '9')
+            return {{}, lineError(number, QStringLiteral("a record starts with S and its type"))};
+        const int type = line[1] - '0';
+        const std::optional<QByteArray> bytes = hexBytes(QByteArrayView(line).sliced(2));
+        if (!bytes || bytes->isEmpty())
+            return {{}, lineError(number, QStringLiteral("malformed record"))};
+        const QByteArray &r = *bytes;
+        const int count = u8(r, 0);
+        if (r.size() != count + 1)
+            return {{}, lineError(number, QStringLiteral("the byte count does not match the record"))};
+        quint8 sum = 0;
+        for (const char c : r)
+            sum = quint8(sum + static_cast<quint8>(c));
+        if (sum != 0xFF)
+            return {{}, lineError(number, QStringLiteral("bad checksum"))};
+        static constexpr std::array<int, 10> addressBytes{2, 2, 3, 4, 0, 2, 3, 4, 3, 2};
+        if (type == 4)
+            return {{}, lineError(number, QStringLiteral("unknown record type S4"))};
+        const int width = addressBytes[static_cast<std::size_t>(type)];
+        if (count < width + 1)
+            return {{}, lineError(number, QStringLiteral("record too short for its address"))};
+        qint64 address = 0;
+        for (int i = 0; i < width; ++i)
+            address = (address << 8) | u8(r, 1 + i);
+        const QByteArray data = r.mid(1 + width, count - width - 1);
+        switch (type) {
+        case 0:  // header
+            break;
+        case 1:
+        case 2:
+        case 3:
+            if (!place(result.image, address, data))
+                return {{}, lineError(number, QStringLiteral("data outside 0000-7FFF"))};
+            break;
+        case 5:
+        case 6:  // record counts
+            if (!data.isEmpty())
+                return {{}, lineError(number, QStringLiteral("malformed count record"))};
+            break;
+        default:  // S7, S8, S9: termination with the start address
+            if (!data.isEmpty())
+                return {{}, lineError(number, QStringLiteral("malformed termination record"))};
+            ended = true;
+            break;
+        }
+    }
+    return result;
+}
+
+Parsed parse(const QString &path, const QByteArray &contents)
+{
+    const QByteArray start = contents.trimmed().left(1);
+    switch (formatOf(path)) {
+    case Format::IntelHex:
+        if (start != ":")
+            return {{}, QStringLiteral("not an Intel HEX file (no ':' at the start)")};
+        return parseIntelHex(contents);
+    case Format::SRecord:
+        if (start != "S")
+            return {{}, QStringLiteral("not an S-record file (no 'S' at the start)")};
+        return parseSRecord(contents);
+    case Format::Raw:
+        break;
+    }
+    QByteArray image = contents.left(Frame::ImageSize);
+    image.append(Frame::ImageSize - image.size(), char(0xFF));
+    return {image, {}};
+}
+
+quint16 byteSum(const QByteArray &bytes)
+{
+    quint16 sum = 0;
+    for (const char c : bytes)
+        sum = quint16(sum + static_cast<quint8>(c));
+    return sum;
+}
+
+quint32 crc32(const QByteArray &bytes)
+{
+    static const std::array<quint32, 256> table = [] {
+        std::array<quint32, 256> t{};
+        for (quint32 i = 0; i < 256; ++i) {
+            quint32 c = i;
+            for (int k = 0; k < 8; ++k)
+                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            t[i] = c;
+        }
+        return t;
+    }();
+    quint32 crc = 0xFFFFFFFFu;
+    for (const char c : bytes)
+        crc = table[(crc ^ static_cast<quint8>(c)) & 0xFF] ^ (crc >> 8);
+    return crc ^ 0xFFFFFFFFu;
+}
+
+} // namespace ImageFormats

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <optional>
+
+// Chip images in the formats programmers exchange: raw binary, Intel HEX and Motorola S-record.
+// HEX and S-record files leave unset locations erased (0xFF); a record outside the chip, a bad
+// checksum or a malformed line is refused with a message naming the line.
+namespace ImageFormats {
+
+enum class Format { Raw, IntelHex, SRecord };
+
+struct Parsed {
+    QByteArray image;  // 32,768 bytes
+    QString error;     // empty when the file was read
+    bool ok() const { return error.isEmpty(); }
+};
+
+// By extension (.hex/.ihx, .s19/.s28/.s37/.srec/.mot), anything else raw.
+Format formatOf(const QString &path);
+
+Parsed parseIntelHex(const QByteArray &text);
+Parsed parseSRecord(const QByteArray &text);
+// By extension, confirmed by content: a HEX or S-record name whose content does not start with
+// ':' or 'S' is refused.
+Parsed parse(const QString &path, const QByteArray &contents);
+
+// The numbers written on EPROM labels: the 16-bit sum of the bytes and the CRC-32 (IEEE, as
+// zlib computes it).
+quint16 byteSum(const QByteArray &bytes);
+quint32 crc32(const QByteArray &bytes);
+
+} // namespace ImageFormats

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+// The command line of romivo-cli.
+struct CliOptions {
+    struct Step {
+        enum class Kind { Write, Read, Verify, Blank };
+        Kind kind;
+        QString file;
+    };
+
+    QString port = QStringLiteral("SIM");
+    QString simChip;
+    double waitBoardSeconds = 5;
+    double idleTimeoutSeconds = 5;
+    bool quiet = false;
+    bool listPorts = false;
+    bool help = false;
+    QList<Step> steps;
+
+    // Nothing (with `error`) when the arguments do not make a command.
+    static std::optional<CliOptions> parse(const QStringList &arguments, QString *error);
+    static QString usage();
+};
+
+QString stepName(CliOptions::Step::Kind kind);

@@ -1,0 +1,81 @@
+#pragma once
+
+#include "CliOptions.h"
+
+#include "board/SelectingSerialControl.h"
+#include "link/ReceiveDispatcher.h"
+#include "operations/Operations.h"
+#include "operations/Operator.h"
+#include "operations/ProgressDisplay.h"
+
+#include <QElapsedTimer>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QTimer>
+
+// Answers every question OK and prints every box's text on its own line of standard output.
+class PrintingOperator : public Operator {
+public:
+    bool show(const OperatorMessage &message) override;
+    void beep() override {}
+    QStringList takeTexts();
+
+private:
+    QStringList m_texts;
+};
+
+// One progress line on standard error, redrawn in place while the operation runs.
+class TerminalProgress : public QObject, public ProgressDisplay {
+    Q_OBJECT
+public:
+    TerminalProgress(const FormState &state, bool enabled);
+    void begin(const QString &operation);
+    void setRefreshing(bool on) override;
+    void setShown(bool) override {}
+    void refreshNow() override { draw(); }
+    void finish();
+
+private:
+    void draw();
+    const FormState &m_state;
+    bool m_enabled;
+    bool m_drawn = false;
+    QString m_operation;
+    QElapsedTimer m_clock;
+    QTimer m_timer;
+};
+
+// Runs the steps of one command line over the desktop's own operations.
+class CliRunner : public QObject {
+    Q_OBJECT
+public:
+    enum Exit { Success = 0, Failure = 1, Trouble = 2, Interrupted = 130 };
+
+    explicit CliRunner(const CliOptions &options, QObject *parent = nullptr);
+    int run();
+    // From the signal handler's notifier: stop what runs, end with 130.
+    void interrupt();
+
+private:
+    int runStep(const CliOptions::Step &step);
+    bool openBoard();
+    // Runs the event loop until the started read, verify or blank check is over or stalls.
+    bool waitUntilIdle();
+    void printChecksum(const QByteArray &image);
+    void saveSimulatedChip();
+
+    CliOptions m_options;
+    SelectingSerialControl m_port;
+    FormState m_state;
+    ReceiveDispatcher m_dispatcher{m_port, m_state};
+    PrintingOperator m_operator;
+    TerminalProgress m_progress;
+    QTimer m_timerWaitAck;
+    Operations m_operations{m_port, m_state, m_dispatcher, m_operator, m_progress, m_timerWaitAck};
+    QTemporaryDir m_scratch;
+    QTextStream m_out;
+    QTextStream m_err;
+    bool m_boardSeen = false;
+    bool m_interrupted = false;
+};
