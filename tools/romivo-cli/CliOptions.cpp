@@ -1,5 +1,7 @@
 #include "CliOptions.h"
 
+#include "board/BoardFaults.h"
+
 namespace {
 
 std::optional<double> seconds(const QString &text)
@@ -56,6 +58,17 @@ std::optional<CliOptions> CliOptions::parse(const QStringList &arguments, QStrin
             if (!v)
                 return std::nullopt;
             options.simChip = *v;
+        } else if (arg == QLatin1String("--sim-fault")) {
+            const auto v = value();
+            if (!v)
+                return std::nullopt;
+            BoardFaults check;
+            QString why;
+            if (!check.apply(*v, &why)) {
+                *error = QStringLiteral("--sim-fault: ") + why;
+                return std::nullopt;
+            }
+            options.simFaults.append(*v);
         } else if (arg == QLatin1String("--wait-board") || arg == QLatin1String("--idle-timeout")) {
             const auto v = value();
             if (!v)
@@ -108,6 +121,8 @@ QString CliOptions::usage()
         "  --port PORT            a port number, a port name (/dev/ttyUSB0, COM3) or SIM (default)\n"
         "  --list-ports           print the serial ports the system offers, and SIM, then exit\n"
         "  --sim-chip FILE        with SIM: start the simulated chip from FILE, save it back at exit\n"
+        "  --sim-fault NAME[=VALUE]  with SIM: the simulated board misbehaves so (as romivo-board\n"
+        "                         --fault: no-dsr, silent-after-block=K, short-stream=N, ...)\n"
         "  --wait-board SECONDS   how long to wait for the board's DSR change (default 5)\n"
         "  --idle-timeout SECONDS stop a read, verify or blank check that gets no byte for this\n"
         "                         long (default 5)\n"

@@ -15,6 +15,7 @@ struct CliOptions {
 
     QString port = QStringLiteral("SIM");
     QString simChip;
+    QStringList simFaults;
     double waitBoardSeconds = 5;
     double idleTimeoutSeconds = 5;
     bool quiet = false;

@@ -118,6 +118,12 @@ int CliRunner::run()
         }
         m_port.simulated().board().chip().load(chip.isOpen() ? chip.read(Frame::ImageSize) : QByteArray());
     }
+    if (simulated && !m_options.simFaults.isEmpty()) {
+        BoardFaults faults;
+        for (const QString &fault : m_options.simFaults)
+            faults.apply(fault, nullptr);
+        m_port.simulated().board().setFaults(faults);
+    }
     int status = Success;
     if (!openBoard()) {
         status = Trouble;

@@ -1,0 +1,195 @@
+// romivo-cli as a script runs it: exit statuses, printed messages, the simulated chip kept
+// between runs, and a board on a pseudo-terminal that stalls or is interrupted.
+#include "../e2e/BoardProcess.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <csignal>
+
+namespace {
+
+struct Run {
+    int status = -1;
+    QStringList lines;  // standard output
+    QString errors;     // standard error
+};
+
+Run cli(const QStringList &arguments, int timeoutMs = 60000)
+{
+    QProcess process;
+    process.start(QStringLiteral(ROMIVO_CLI_TOOL), arguments);
+    Run run;
+    if (!process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+        return run;
+    }
+    run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.lines = QString::fromUtf8(process.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+    run.errors = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+QByteArray contents(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void put(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+// An Intel HEX file of `data` at `address`, in records of 16.
+QByteArray intelHex(const QByteArray &data, int address)
+{
+    QByteArray text;
+    for (qsizetype off = 0; off < data.size(); off += 16) {
+        const QByteArray chunk = data.mid(off, 16);
+        QByteArray r;
+        const int at = address + int(off);
+        r.append(char(chunk.size())).append(char(at >> 8)).append(char(at & 0xFF)).append('\0').append(chunk);
+        quint8 sum = 0;
+        for (char c : r)
+            sum = quint8(sum + quint8(c));
+        r.append(char(quint8(-sum)));
+        text += ':' + r.toHex().toUpper() + '\n';
+    }
+    return text + ":00000001FF\n";
+}
+
+} // namespace
+
+class TestCli : public QObject {
+    Q_OBJECT
+private slots:
+    void usageAndHelp();
+    void writeVerifyAndReadOnOneSimulatedChip();
+    void failuresAndTheirStatuses();
+    void noBoardSeen();
+    void stalledStreamIsStoppedAtItsLocation();
+    void interruptedReadKeepsWhatItStored();
+};
+
+void TestCli::usageAndHelp()
+{
+    const Run help = cli({QStringLiteral("--help")});
+    QCOMPARE(help.status, 0);
+    QVERIFY(help.lines.join(u'\n').contains(QStringLiteral("Exit status")));
+    for (const QStringList &bad : {QStringList{}, QStringList{"frobnicate"}, QStringList{"write"},
+                                   QStringList{"--wait-board", "-1", "blank"}, QStringList{"--port"}}) {
+        const Run run = cli(bad);
+        QCOMPARE(run.status, 2);
+        QVERIFY(run.lines.isEmpty());
+        QVERIFY(run.errors.contains(QStringLiteral("usage: romivo-cli")));
+    }
+    const Run ports = cli({QStringLiteral("--list-ports")});
+    QCOMPARE(ports.status, 0);
+    QVERIFY(ports.lines.last().startsWith(QStringLiteral("SIM")));
+}
+
+void TestCli::writeVerifyAndReadOnOneSimulatedChip()
+{
+    QTemporaryDir dir;
+    const QString chip = dir.filePath(QStringLiteral("chip.bin"));
+    const QString hex = dir.filePath(QStringLiteral("a.hex"));
+    QByteArray data(1024, '\0');
+    for (int i = 0; i < data.size(); ++i)
+        data[i] = char(i * 3);
+    put(hex, intelHex(data, 0x100));
+    QByteArray image(32768, char(0xFF));
+    image.replace(0x100, data.size(), data);
+
+    const Run first = cli({"--port", "sim", "--sim-chip", chip, "write", hex, "verify", hex});
+    QCOMPARE(first.status, 0);
+    QCOMPARE(first.lines, (QStringList{"CORRETTO", "checksum 8200 5F604E8B", "VERIFICA ESEGUITA CORRETTAMENTE",
+                                       "checksum 8200 5F604E8B"}));
+    QCOMPARE(contents(chip), image);
+
+    // A later run sees the same chip.
+    const QString back = dir.filePath(QStringLiteral("b.bin"));
+    const Run second = cli({"--sim-chip", chip, "read", back, "blank"});
+    QCOMPARE(second.status, 1);
+    QCOMPARE(second.lines, (QStringList{"TERMINATO", "checksum 8200 5F604E8B", "IL CHIP NON E' VUOTO"}));
+    QCOMPARE(contents(back), image);
+}
+
+void TestCli::failuresAndTheirStatuses()
+{
+    QTemporaryDir dir;
+    const QString chip = dir.filePath(QStringLiteral("chip.bin"));
+    QByteArray programmed(32768, char(0xFF));
+    programmed[17] = 0x00;
+    put(chip, programmed);
+    const QString erased = dir.filePath(QStringLiteral("ff.bin"));
+    put(erased, QByteArray(32768, char(0xFF)));
+
+    // A difference: reported at its location, and the run stops there.
+    const Run verify = cli({"--sim-chip", chip, "verify", erased, "blank"});
+    QCOMPARE(verify.status, 1);
+    QCOMPARE(verify.lines, QStringList{"ERRORE al byte  17"});
+
+    // A directory, a HEX file with a bad line, a port that does not open: nothing sent.
+    const Run directory = cli({"--sim-chip", chip, "write", dir.path() + u'/'});
+    QCOMPARE(directory.status, 2);
+    QCOMPARE(directory.lines, QStringList{"Nessun file selezionato"});
+    const QString bad = dir.filePath(QStringLiteral("bad.hex"));
+    put(bad, ":020000001122CB\n:02000000112200\n:00000001FF\n");
+    const Run parse = cli({"--sim-chip", chip, "write", bad});
+    QCOMPARE(parse.status, 2);
+    QVERIFY2(parse.errors.contains(QStringLiteral("line 2: bad checksum")), qPrintable(parse.errors));
+    QVERIFY(parse.lines.isEmpty());
+    QCOMPARE(contents(chip), programmed);
+    const Run port = cli({"--port", "/dev/romivo-no-such-port", "blank"});
+    QCOMPARE(port.status, 2);
+    QVERIFY(port.errors.contains(QStringLiteral("/dev/romivo-no-such-port")));
+    const Run missing = cli({"--sim-chip", chip, "read", dir.filePath(QStringLiteral("nowhere/x.bin"))});
+    QCOMPARE(missing.status, 2);
+}
+
+void TestCli::noBoardSeen()
+{
+    // (A pseudo-terminal always reports its one DSR change, so the simulated board shows this.)
+    const Run run = cli({"--sim-fault", "no-dsr", "--wait-board", "0.3", "blank"});
+    QCOMPARE(run.status, 2);
+    QVERIFY2(run.errors.contains(QStringLiteral("no board seen on SIM")), qPrintable(run.errors));
+    QVERIFY(run.lines.isEmpty());
+    QCOMPARE(cli({"--sim-fault", "nonsense", "blank"}).status, 2);
+}
+
+void TestCli::stalledStreamIsStoppedAtItsLocation()
+{
+    QTemporaryDir dir;
+    BoardProcess board({QStringLiteral("--fault"), QStringLiteral("short-stream=100")});
+    const QString out = dir.filePath(QStringLiteral("out.bin"));
+    const Run run = cli({"--port", board.path(), "--idle-timeout", "0.5", "read", out});
+    QCOMPARE(run.status, 1);
+    QCOMPARE(run.lines, QStringList{"FERMATO: NESSUN DATO DAL CHIP ALLA LOCAZIONE 100"});
+    QCOMPARE(contents(out), QByteArray(100, char(0xFF)));
+}
+
+void TestCli::interruptedReadKeepsWhatItStored()
+{
+    QTemporaryDir dir;
+    const QString chipFile = dir.filePath(QStringLiteral("chip.bin"));
+    const QByteArray chip = everyByteValue();
+    put(chipFile, chip);
+    BoardProcess board({QStringLiteral("--paced"), QStringLiteral("--chip"), chipFile});
+    const QString out = dir.filePath(QStringLiteral("out.bin"));
+    QProcess process;
+    process.start(QStringLiteral(ROMIVO_CLI_TOOL), {"--port", board.path(), "read", out});
+    QVERIFY(process.waitForStarted());
+    QTest::qWait(1500);
+    ::kill(pid_t(process.processId()), SIGINT);
+    QVERIFY(process.waitForFinished(10000));
+    QCOMPARE(process.exitCode(), 130);
+    const QByteArray stored = contents(out);
+    QVERIFY2(stored.size() > 0 && stored.size() < 32768, qPrintable(QString::number(stored.size())));
+    QCOMPARE(stored, chip.left(stored.size()));
+}
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"
