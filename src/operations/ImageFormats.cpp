@@ -100,10 +100,7 @@ Parsed parseIntelHex(const QByteArray &text)
         const int count = u8(r, 0);
         if (r.size() != count + 5)
             return {{}, lineError(number, QStringLiteral("the byte count does not match the record"))};
-        quint8 sum = 0;
-        for (const char c : r)
-            sum = quint8(sum + static_cast<quint8>(c));
-        if (sum != 0)
+        if (quint8(byteSum(r)) != 0)
             return {{}, lineError(number, QStringLiteral("bad checksum"))};
         const int offset = (u8(r, 1) << 8) | u8(r, 2);
         const int type = u8(r, 3);
@@ -160,10 +157,7 @@ Parsed parseSRecord(const QByteArray &text)
         const int count = u8(r, 0);
         if (r.size() != count + 1)
             return {{}, lineError(number, QStringLiteral("the byte count does not match the record"))};
-        quint8 sum = 0;
-        for (const char c : r)
-            sum = quint8(sum + static_cast<quint8>(c));
-        if (sum != 0xFF)
+        if (quint8(byteSum(r)) != 0xFF)
             return {{}, lineError(number, QStringLiteral("bad checksum"))};
         static constexpr std::array<int, 10> addressBytes{2, 2, 3, 4, 0, 2, 3, 4, 3, 2};
         if (type == 4)
