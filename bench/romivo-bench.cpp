@@ -1,0 +1,180 @@
+// Times the four whole-chip operations against the line-rate limit: the paced in-process board,
+// the real serial path against romivo-board --paced on a pseudo-terminal, and the unpaced board.
+// romivo-bench [--json] [--board PATH-TO-romivo-board]
+#include "board/SimulatedSerialControl.h"
+#include "link/QtSerialControl.h"
+#include "link/ReceiveDispatcher.h"
+#include "operations/Operations.h"
+#include "operations/ProgressDisplay.h"
+#include "operations/ScriptedOperator.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <cstdio>
+#include <sys/resource.h>
+
+namespace {
+
+constexpr double LineRate = 1920.0;
+constexpr double WriteBytes = 32963.0;   // 32,768 data bytes and 65 frames
+constexpr double StreamBytes = 32771.0;  // the stream frame and 32,768 bytes back
+
+double cpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+struct NoProgress : ProgressDisplay {
+    void setRefreshing(bool) override {}
+    void setShown(bool) override {}
+    void refreshNow() override {}
+};
+
+struct Figure {
+    QString operation;
+    double wall = 0;
+    double cpu = 0;
+    double limit = 0;
+    bool ok = false;
+};
+
+// Runs the four operations over `port` and times each.
+QList<Figure> runFour(SerialControl &port, bool paced, const QString &workDir)
+{
+    FormState state;
+    ReceiveDispatcher dispatcher(port, state);
+    ScriptedOperator op;
+    NoProgress progress;
+    QTimer timerWaitAck;
+    Operations ops(port, state, dispatcher, op, progress, timerWaitAck);
+
+    QByteArray image(32768, '\0');
+    for (int i = 0; i < image.size(); ++i)
+        image[i] = char((i * 7) ^ (i >> 8));
+    const QString imagePath = workDir + QStringLiteral("/bench.bin");
+    QFile file(imagePath);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(image);
+    file.close();
+
+    auto waitFor = [&](const QString &text) {
+        QEventLoop loop;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+            if (op.texts().contains(text))
+                loop.quit();
+        });
+        poll.start(paced ? 20 : 1);
+        QTimer::singleShot(120000, &loop, &QEventLoop::quit);
+        loop.exec();
+        return op.texts().contains(text);
+    };
+    auto timed = [&](const QString &name, double bytes, const QString &expected, const std::function<void()> &start) {
+        op.clear();
+        QElapsedTimer wall;
+        wall.start();
+        const double cpu = cpuSeconds();
+        start();
+        const bool ok = waitFor(expected);
+        return Figure{name, wall.nsecsElapsed() / 1e9, cpuSeconds() - cpu, bytes / LineRate, ok};
+    };
+    QList<Figure> figures;
+    figures << timed(QStringLiteral("write"), WriteBytes, QStringLiteral("CORRETTO"), [&] { ops.write.Command3_Click(imagePath); });
+    figures << timed(QStringLiteral("read"), StreamBytes, QStringLiteral("TERMINATO"),
+                     [&] { ops.read.Command6_Click(workDir + QStringLiteral("/read.bin")); });
+    figures << timed(QStringLiteral("verify"), StreamBytes, QStringLiteral("VERIFICA ESEGUITA CORRETTAMENTE"),
+                     [&] { ops.check.Command7_Click(imagePath); });
+    // Blank check of an erased chip streams all of it.
+    auto *sim = qobject_cast<SimulatedSerialControl *>(&port);
+    if (!sim)
+        return figures;  // the board on the terminal keeps its programmed chip
+    sim->board().chip().erase();
+    figures << timed(QStringLiteral("blank"), StreamBytes, QStringLiteral("IL CHIP E' VUOTO"), [&] { ops.check.Command8_Click(); });
+    return figures;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    const bool json = args.contains(QStringLiteral("--json"));
+    const qsizetype boardAt = args.indexOf(QStringLiteral("--board"));
+    const QString boardTool = boardAt > 0 && boardAt + 1 < args.size()
+                                  ? args.at(boardAt + 1)
+                                  : QCoreApplication::applicationDirPath() + QStringLiteral("/../tools/romivo-board");
+    QTemporaryDir dir;
+    QJsonObject report;
+    QString table;
+
+    auto add = [&](const QString &setup, const QList<Figure> &figures, bool paced) {
+        QJsonArray rows;
+        double total = 0;
+        for (const Figure &f : figures) {
+            total += f.wall;
+            QJsonObject row{{"operation", f.operation}, {"wall_s", f.wall}, {"cpu_s", f.cpu}, {"ok", f.ok},
+                            {"cpu_over_wall", f.cpu / f.wall}};
+            if (paced) {
+                row.insert("line_limit_s", f.limit);
+                row.insert("ratio", f.wall / f.limit);
+                table += QString::asprintf("%-10s %-7s %8.2f s  limit %6.2f s  ratio %5.3f  cpu %5.1f %%%s\n",
+                                           qPrintable(setup), qPrintable(f.operation), f.wall, f.limit, f.wall / f.limit,
+                                           100 * f.cpu / f.wall, f.ok ? "" : "  FAILED");
+            } else {
+                table += QString::asprintf("%-10s %-7s %8.4f s%s\n", qPrintable(setup), qPrintable(f.operation), f.wall,
+                                           f.ok ? "" : "  FAILED");
+            }
+            rows.append(row);
+        }
+        if (!paced)
+            table += QString::asprintf("%-10s %-7s %8.4f s\n", qPrintable(setup), "all", total);
+        report.insert(setup, QJsonObject{{"operations", rows}, {"total_s", total}});
+    };
+
+    {
+        SimulatedSerialControl sim;
+        sim.line().setPaced(true);
+        sim.open();
+        add(QStringLiteral("sim-paced"), runFour(sim, true, dir.path()), true);
+    }
+    {
+        QProcess board;
+        board.start(boardTool, {QStringLiteral("--paced")});
+        if (board.waitForStarted(5000) && board.waitForReadyRead(5000)) {
+            QtSerialControl port;
+            port.setCommPort(QString::fromLocal8Bit(board.readLine()).trimmed());
+            if (port.open())
+                add(QStringLiteral("pty-paced"), runFour(port, true, dir.path()), true);
+            port.close();
+        } else {
+            std::fprintf(stderr, "romivo-bench: cannot start %s; the pseudo-terminal figures are left out\n",
+                         qPrintable(boardTool));
+        }
+        board.terminate();
+        board.waitForFinished(5000);
+    }
+    {
+        SimulatedSerialControl sim;
+        sim.open();
+        add(QStringLiteral("sim-fast"), runFour(sim, false, dir.path()), false);
+    }
+
+    if (json)
+        std::fputs(QJsonDocument(report).toJson(QJsonDocument::Compact).constData(), stdout);
+    else
+        std::fputs(qPrintable(table), stdout);
+    std::fputs("\n", stdout);
+    return 0;
+}
