@@ -6,6 +6,7 @@ BoardLine::BoardLine(BoardSimulator &board, QObject *parent) : QObject(parent), 
 {
     m_clock.start();
     m_timer.setTimerType(Qt::PreciseTimer);
+    m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &BoardLine::pump);
 }
 
@@ -38,59 +39,89 @@ void BoardLine::clear()
 
 void BoardLine::schedule()
 {
-    const bool work = !m_towardsBoard.isEmpty() || (m_board.hasOutput() && m_receiverReady);
-    if (!work) {
-        m_inBusy = m_outBusy = false;
+    const bool inbound = !m_towardsBoard.isEmpty();
+    const bool outbound = m_board.hasOutput() && m_receiverReady;
+    if (!inbound)
+        m_inBusy = false;
+    if (!outbound)
+        m_outBusy = false;
+    if (!inbound && !outbound) {
         m_timer.stop();
         return;
     }
-    // Unpaced: one read per event-loop pass. Paced: a few milliseconds of line time a tick.
-    const int interval = m_paced ? 4 : 0;
-    if (!m_timer.isActive() || m_timer.interval() != interval)
+    if (!m_paced) {
+        // One read per event-loop pass.
+        if (!m_timer.isActive() || m_timer.interval() != 0)
+            m_timer.start(0);
+        return;
+    }
+    // Bytes put on an idle line start at once; the line wakes when the first thing it carries is
+    // complete (a block's last byte, a lone acknowledgement), and every few milliseconds while
+    // a long run is under way, so that a turnaround costs line time only.
+    const qint64 now = nowUs();
+    qint64 wakeUs = now + TickUs;
+    if (inbound) {
+        startIfIdle(m_inEpochUs, m_inSent, m_inBusy, now);
+        wakeUs = qMin(wakeUs, byteDoneUs(m_inEpochUs, m_inSent + m_towardsBoard.size()));
+    }
+    if (outbound) {
+        startIfIdle(m_outEpochUs, m_outSent, m_outBusy, now);
+        // The first byte of an answer goes as soon as it is through; a stream then flows by ticks.
+        if (m_outSent == 0)
+            wakeUs = qMin(wakeUs, byteDoneUs(m_outEpochUs, 1));
+    }
+    const int interval = int(qMax<qint64>(0, (wakeUs - now + 999) / 1000));
+    // Never postpone a wake already due sooner: a steady trickle of writes must not starve the line.
+    if (!m_timer.isActive() || m_timer.remainingTime() > interval)
         m_timer.start(interval);
 }
 
-qint64 BoardLine::lineBudget(qint64 &epochUs, qint64 &sent, bool busy) const
+void BoardLine::startIfIdle(qint64 &epochUs, qint64 &sent, bool &busy, qint64 now)
 {
-    const qint64 now = nowUs();
-    if (!busy) {
-        // A line that was idle starts counting afresh: it cannot save up time.
-        epochUs = now;
-        sent = 0;
-    }
-    return (now - epochUs) * BytesPerSecond / 1000000 - sent;
+    if (busy)
+        return;
+    // A line that was idle starts counting afresh: it cannot save up time.
+    epochUs = now;
+    sent = 0;
+    busy = true;
+}
+
+qint64 BoardLine::byteDoneUs(qint64 epochUs, qint64 bytes)
+{
+    return epochUs + (bytes * 1000000 + BytesPerSecond - 1) / BytesPerSecond;
+}
+
+qint64 BoardLine::lineBudget(qint64 epochUs, qint64 sent) const
+{
+    return (nowUs() - epochUs) * BytesPerSecond / 1000000 - sent;
 }
 
 void BoardLine::pump()
 {
-    if (m_paced) {
-        if (!m_towardsBoard.isEmpty()) {
-            const qint64 budget = lineBudget(m_inEpochUs, m_inSent, m_inBusy);
-            m_inBusy = true;
-            const QByteArray arrived = m_towardsBoard.left(qMax<qint64>(0, budget));
-            if (!arrived.isEmpty()) {
-                m_towardsBoard.remove(0, arrived.size());
-                m_inSent += arrived.size();
-                m_board.receive(arrived, nowMs());
-                emit reachedBoard(arrived);
-            }
-        } else {
-            m_inBusy = false;
+    if (!m_paced) {
+        if (m_board.hasOutput() && m_receiverReady)
+            emit toProgram(m_board.transmit(m_chunk));
+        schedule();
+        return;
+    }
+    if (m_inBusy && !m_towardsBoard.isEmpty()) {
+        const qint64 budget = lineBudget(m_inEpochUs, m_inSent);
+        const QByteArray arrived = m_towardsBoard.left(qMax<qint64>(0, budget));
+        if (!arrived.isEmpty()) {
+            m_towardsBoard.remove(0, arrived.size());
+            m_inSent += arrived.size();
+            m_board.receive(arrived, nowMs());
+            emit reachedBoard(arrived);
         }
-        if (m_board.hasOutput() && m_receiverReady) {
-            qint64 budget = lineBudget(m_outEpochUs, m_outSent, m_outBusy);
-            m_outBusy = true;
-            while (budget > 0 && m_board.hasOutput() && m_receiverReady) {
-                const QByteArray out = m_board.transmit(int(qMin<qint64>(budget, m_chunk)));
-                budget -= out.size();
-                m_outSent += out.size();
-                emit toProgram(out);
-            }
-        } else {
-            m_outBusy = false;
+    }
+    if (m_outBusy) {
+        qint64 budget = lineBudget(m_outEpochUs, m_outSent);
+        while (budget > 0 && m_board.hasOutput() && m_receiverReady) {
+            const QByteArray out = m_board.transmit(int(qMin<qint64>(budget, m_chunk)));
+            budget -= out.size();
+            m_outSent += out.size();
+            emit toProgram(out);
         }
-    } else if (m_board.hasOutput() && m_receiverReady) {
-        emit toProgram(m_board.transmit(m_chunk));
     }
     schedule();
 }

@@ -16,6 +16,8 @@ class BoardLine : public QObject {
     Q_OBJECT
 public:
     static constexpr int BytesPerSecond = 1920;
+    // Longest sleep while bytes flow: pieces of about 15 bytes, as a USB serial adapter delivers.
+    static constexpr qint64 TickUs = 8000;
 
     explicit BoardLine(BoardSimulator &board, QObject *parent = nullptr);
 
@@ -43,7 +45,9 @@ signals:
 private:
     void pump();
     void schedule();
-    qint64 lineBudget(qint64 &epochUs, qint64 &sent, bool busy) const;
+    static void startIfIdle(qint64 &epochUs, qint64 &sent, bool &busy, qint64 now);
+    static qint64 byteDoneUs(qint64 epochUs, qint64 bytes);
+    qint64 lineBudget(qint64 epochUs, qint64 sent) const;
 
     BoardSimulator &m_board;
     QTimer m_timer;
