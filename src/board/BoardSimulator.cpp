@@ -72,7 +72,7 @@ void BoardSimulator::commandByte(quint8 byte)
             return;
         }
         if (byte != Frame::StartMarker) {
-            protocolError(QStringLiteral("byte %1 outside a frame").arg(hex(byte)));
+            protocolError([&] { return QStringLiteral("byte %1 outside a frame").arg(hex(byte)); });
             return;
         }
     }
@@ -106,18 +106,18 @@ void BoardSimulator::execute(quint8 argument, quint8 code)
     case CommandCode::AddressLow: m_address = (m_address & 0x7F00) | argument; break;
     case CommandCode::WriteStart:
         if (argument != Frame::WriteArgument) {
-            protocolError(QStringLiteral("write-start frame with argument %1").arg(hex(argument)));
+            protocolError([&] { return QStringLiteral("write-start frame with argument %1").arg(hex(argument)); });
             return;
         }
         m_state = State::WriteData;
         m_block = m_offset = 0;
         return;
     case CommandCode::NextBlock:
-        protocolError(QStringLiteral("next-block frame outside a write"));
+        protocolError([&] { return QStringLiteral("next-block frame outside a write"); });
         return;
     case CommandCode::Stream:
         if (argument != Frame::StreamArgument) {
-            protocolError(QStringLiteral("stream frame with argument %1").arg(hex(argument)));
+            protocolError([&] { return QStringLiteral("stream frame with argument %1").arg(hex(argument)); });
             return;
         }
         m_streamSent = 0;
@@ -125,7 +125,7 @@ void BoardSimulator::execute(quint8 argument, quint8 code)
                                                      : Eprom27C256::Size + m_faults.streamExtraBytes;
         return;
     default:
-        protocolError(QStringLiteral("unknown code %1 (argument %2)").arg(hex(code), hex(argument)));
+        protocolError([&] { return QStringLiteral("unknown code %1 (argument %2)").arg(hex(code), hex(argument)); });
         return;
     }
     if (!answered)
@@ -163,7 +163,7 @@ void BoardSimulator::nextBlockByte(quint8 byte)
     const bool next = m_frame == nextBlockFrame();
     m_frame.clear();
     if (!next) {
-        protocolError(QStringLiteral("block %1 not followed by the next-block frame").arg(m_block));
+        protocolError([&] { return QStringLiteral("block %1 not followed by the next-block frame").arg(m_block); });
         ++m_writesDropped;
         m_state = State::Commands;
         return;
@@ -179,7 +179,10 @@ void BoardSimulator::dropWrite()
     m_state = State::WriteDropped;
 }
 
-void BoardSimulator::protocolError(const QString &what)
+void BoardSimulator::protocolError(const std::function<QString()> &what)
 {
-    m_errors.append(what);
+    // A line that carries only noise must not grow the record without end.
+    ++m_errorCount;
+    if (m_errors.size() < MaxRecordedErrors)
+        m_errors.append(what());
 }

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QStringList>
+#include <functional>
 
 // The programmer board's side of the line, without any timing of its own: bytes come in with
 // the time they arrived, answers are taken out as the line lets them go.
@@ -49,7 +50,10 @@ public:
     int blocksAcknowledged() const { return m_blocksAcknowledged; }
     int writesDropped() const { return m_writesDropped; }
     int streamsStopped() const { return m_streamsStopped; }
+    // The first MaxRecordedErrors of them; protocolErrorCount() counts them all.
     QStringList protocolErrors() const { return m_errors; }
+    qint64 protocolErrorCount() const { return m_errorCount; }
+    static constexpr int MaxRecordedErrors = 100;
 
 private:
     void commandByte(quint8 byte);
@@ -57,7 +61,7 @@ private:
     void writeByte(quint8 byte);
     void nextBlockByte(quint8 byte);
     void dropWrite();
-    void protocolError(const QString &what);
+    void protocolError(const std::function<QString()> &what);
 
     Eprom27C256 m_chip;
     BoardFaults m_faults;
@@ -77,4 +81,5 @@ private:
     int m_writesDropped = 0;
     int m_streamsStopped = 0;
     QStringList m_errors;
+    qint64 m_errorCount = 0;
 };

@@ -139,6 +139,10 @@ void TestBoard::unknownAndMalformedInputIsRecordedNotActedOn()
     board.receive(frame(0x00, CommandCode::Stream), 3);          // wrong argument
     board.receive(nextBlockFrame(), 4);                          // outside a write
     QCOMPARE(board.protocolErrors().size(), 5);
+    // A line of pure noise is counted whole but recorded only in part: the record stays bounded.
+    board.receive(QByteArray(5000, '\x0d'), 5);
+    QCOMPARE(board.protocolErrorCount(), 5005);
+    QCOMPARE(board.protocolErrors().size(), BoardSimulator::MaxRecordedErrors);
     QCOMPARE(board.state(), BoardSimulator::State::Commands);
     QVERIFY(!board.hasOutput());
     QCOMPARE(board.chip().contents(), before);

@@ -1,0 +1,115 @@
+// Every receive handling fed any bytes, in any pieces, in every receive mode: the operations are
+// started and stopped as the window starts and stops them, over a port whose far end is the input.
+#include "FuzzInput.h"
+#include "link/ReceiveDispatcher.h"
+#include "link/SerialControl.h"
+#include "operations/Operations.h"
+#include "operations/ProgressDisplay.h"
+#include "operations/ScriptedOperator.h"
+#include "ui/ServicePanel.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+
+namespace {
+
+class InputPort : public SerialControl {
+public:
+    bool open() override { return m_open = true; }
+    void close() override
+    {
+        m_open = false;
+        m_waiting.clear();
+        dropPendingNotifications();
+    }
+    bool isOpen() const override { return m_open; }
+    void output(const QByteArray &) override {}
+    void arrive(const QByteArray &bytes)
+    {
+        if (!m_open)
+            return;
+        m_waiting.append(bytes);
+        dataArrived();
+    }
+
+protected:
+    qint64 bytesWaiting() const override { return m_waiting.size(); }
+    QByteArray takeWaiting() override { return std::exchange(m_waiting, {}); }
+
+private:
+    bool m_open = false;
+    QByteArray m_waiting;
+};
+
+struct NoProgress : ProgressDisplay {
+    void setRefreshing(bool) override {}
+    void setShown(bool) override {}
+    void refreshNow() override {}
+};
+
+QApplication &application()
+{
+    static int argc = 1;
+    static char name[] = "fuzz_receive";
+    static char *argv[] = {name, nullptr};
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    static QApplication app(argc, argv);
+    return app;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    application();
+    static QTemporaryDir dir;
+    const QString target = dir.filePath(QStringLiteral("read.bin"));
+    const QString image = dir.filePath(QStringLiteral("image.bin"));
+    QFile::remove(target);
+    static const bool imageWritten = [&] {
+        QFile file(image);
+        return file.open(QIODevice::WriteOnly) && file.write(QByteArray(32768, char(0xFF))) == 32768;
+    }();
+    FUZZ_REQUIRE(imageWritten);
+
+    FuzzInput input(data, size);
+    InputPort port;
+    port.open();
+    FormState state;
+    ReceiveDispatcher dispatcher(port, state);
+    ScriptedOperator op;
+    NoProgress progress;
+    QTimer timerWaitAck;
+    QTimer timerSerialTimeout;
+    Operations ops(port, state, dispatcher, op, progress, timerWaitAck);
+    ServicePanel panel(port, state, dispatcher, op, timerSerialTimeout);
+
+    while (!input.atEnd()) {
+        const std::uint8_t step = input.byte();
+        switch (step % 10) {
+        case 0: ops.read.Command6_Click(target); break;
+        case 1: ops.check.Command7_Click(image); break;
+        case 2: ops.check.Command8_Click(); break;
+        case 3: panel.buttonReadData_Click(); break;
+        case 4:
+            // The write's own receive state, without its blocking loop.
+            state.rxMode = RxMode::Write;
+            state.rxIndex = 0;
+            state.ackFlag = state.crFlag = 0;
+            break;
+        case 5: ops.stop(); break;
+        case 6: timerSerialTimeout.isActive() ? panel.timerSerialTimeout_Timer() : void(); break;
+        default: port.arrive(input.bytes(1 + (step >> 4) * 8 + input.upTo(7))); break;
+        }
+        QCoreApplication::processEvents();
+        FUZZ_REQUIRE(state.rxMode >= RxMode::Idle && state.rxMode <= RxMode::BlankCheck);
+        // A read never stores more than the chip holds.
+        FUZZ_REQUIRE(QFileInfo(target).size() <= 32768);
+    }
+    ops.stop();
+    QCoreApplication::processEvents();
+    return 0;
+}
