@@ -21,10 +21,16 @@ void BoardSimulator::receive(const QByteArray &bytes, qint64 nowMs)
 {
     if (bytes.isEmpty())
         return;
-    if (m_state != State::Commands && nowMs - m_lastReceiveMs > QuietMs) {
-        if (m_state != State::WriteDropped)
-            ++m_writesDropped;
-        m_state = State::Commands;
+    if (nowMs - m_lastReceiveMs > QuietMs) {
+        if (m_state != State::Commands) {
+            if (m_state != State::WriteDropped)
+                ++m_writesDropped;
+            m_state = State::Commands;
+        } else if (!m_frame.isEmpty()) {
+            // The rest of a frame never came: the next byte starts a frame afresh, so that a program
+            // that gave up half-way (a write that ended in its time-out) finds the board in step.
+            protocolError([&] { return QStringLiteral("unfinished frame %1 dropped").arg(QString::fromLatin1(m_frame.toHex(' '))); });
+        }
         m_frame.clear();
     }
     m_lastReceiveMs = nowMs;

@@ -18,7 +18,7 @@
 class BoardSimulator {
 public:
     // A write that stops early (the program gave up) is dropped once the line has been quiet
-    // this long; the board then takes commands again. Shorter than the program's 500 ms wait
+    // this long, and so is an unfinished command frame; the board then takes commands again. Shorter than the program's 500 ms wait
     // for an acknowledgement, longer than any pause inside a healthy write.
     static constexpr qint64 QuietMs = 200;
 

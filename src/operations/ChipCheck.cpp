@@ -47,6 +47,7 @@ void ChipCheck::confrontaFile(const QString &nomeFile)
     if (state.blankCheck == 1) {
         state.rxMode = RxMode::BlankCheck;
     } else {
+        releaseAbandonedFile(m_context);
         const ImageOpen outcome = ImageFile::openForReading(m_context.operationFile, nomeFile);
         if (!ImageFile::report(m_context.op, outcome, nomeFile))
             return;

@@ -32,6 +32,7 @@ void ChipRead::Command6_Click(const QString &nomeFile)
         stopRunningOperation(m_context);
         return;
     }
+    releaseAbandonedFile(m_context);
     const ImageOpen outcome = ImageFile::openForWriting(m_context.operationFile, nomeFile);
     if (!ImageFile::report(m_context.op, outcome, nomeFile))
         return;

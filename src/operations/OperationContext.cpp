@@ -16,6 +16,12 @@ void progressOff(ProgressDisplay &progress)
     progress.setShown(false);
 }
 
+void releaseAbandonedFile(OperationContext &context)
+{
+    if (context.state.rxMode == RxMode::Idle && context.operationFile.isOpen())
+        context.operationFile.close();
+}
+
 void stopRunningOperation(OperationContext &context)
 {
     progressOff(context.progress);

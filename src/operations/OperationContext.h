@@ -21,6 +21,11 @@ struct OperationContext {
 // idle mode, operation file closed. Nothing is sent and nothing is said.
 void stopRunningOperation(OperationContext &context);
 
+// Closes an operation file that no running operation holds: a read or verify whose mode another
+// handler ended (a write, POSIZIONO) left it open, and every later read and verify would
+// otherwise find the handle in use and end silently, for as long as the program runs.
+void releaseAbandonedFile(OperationContext &context);
+
 // Progress refresh on and window shown, or both off, in the order the operations use.
 void progressOn(ProgressDisplay &progress);
 void progressOff(ProgressDisplay &progress);

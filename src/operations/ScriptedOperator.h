@@ -14,6 +14,8 @@ public:
     void beep() override;
 
     void answerNext(std::initializer_list<bool> answers) { m_answers.append(answers); }
+    void answerNext(bool answer) { m_answers.append(answer); }
+    void dropAnswers() { m_answers.clear(); }
     // Runs while a box is "open", as a modal box's event loop would (the message is passed).
     void setWhileShown(std::function<void(const OperatorMessage &)> action) { m_whileShown = std::move(action); }
 

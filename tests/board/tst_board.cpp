@@ -149,6 +149,10 @@ void TestBoard::unknownAndMalformedInputIsRecordedNotActedOn()
     // The parser is back in step: a good frame after the garbage is obeyed.
     board.receive(frame(0, CommandCode::ReadData), 5);
     QCOMPARE(board.transmit(4), QByteArray(1, char(0xFF)));
+    // A frame cut short is forgotten after a quiet spell: the next frame is read in step.
+    board.receive(QByteArray::fromHex("ffff"), 1000);
+    board.receive(frame(0x41, CommandCode::WriteData), 1000 + BoardSimulator::QuietMs + 1);
+    QCOMPARE(board.chip().read(0), quint8(0x41));
 }
 
 void TestBoard::abandonedWriteEndsAfterQuietLine()

@@ -19,6 +19,7 @@ private slots:
     void stopPairings();
     void serviceReadLeftInModeOneIsStoppedFirst();
     void verifyPathsThatNameNoFile();
+    void readAndVerifyEndedByAWritePressStillWorkAfterwards();
     void writeOverAProgrammedChipThenVerify();
 };
 
@@ -211,6 +212,27 @@ void TestCheck::serviceReadLeftInModeOneIsStoppedFirst()
     }
     b.ops.check.Command8_Click();
     QVERIFY(b.waitForMessage(QStringLiteral("IL CHIP E' VUOTO")));
+}
+
+void TestCheck::readAndVerifyEndedByAWritePressStillWorkAfterwards()
+{
+    // A write pressed with an empty file-name box while a read or verify runs ends it, idle, with
+    // its file still open; the next read and verify must start all the same.
+    Bench b;
+    const QString image = b.file(QStringLiteral("ff.bin"), erased());
+    b.ops.check.Command7_Click(image);
+    b.ops.write.Command3_Click(QString());
+    QCOMPARE(b.state.rxMode, RxMode::Idle);
+    b.ops.read.Command6_Click(b.path(QStringLiteral("read.bin")));
+    QCOMPARE(b.state.rxMode, RxMode::ReadToFile);
+    b.ops.write.Command3_Click(QString());
+    QTest::qWait(50);  // what the board still streams is idle input now
+    b.op.clear();
+    b.ops.check.Command7_Click(image);
+    QVERIFY(b.waitForMessage(QStringLiteral("VERIFICA ESEGUITA CORRETTAMENTE")));
+    b.ops.read.Command6_Click(b.path(QStringLiteral("read.bin")));
+    QVERIFY(b.waitForMessage(QStringLiteral("TERMINATO")));
+    QCOMPARE(Bench::contents(b.path(QStringLiteral("read.bin"))), erased());
 }
 
 void TestCheck::verifyPathsThatNameNoFile()
