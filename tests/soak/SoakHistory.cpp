@@ -109,7 +109,7 @@ SoakHistory randomHistory(quint64 seed, int length)
         } else if (pick < 83) {
             action = {QStringLiteral("fault"), randomFault(random)};
         } else if (pick < 86) action = {QStringLiteral("nofaults"), {}};
-        else if (pick < 89) action = {QStringLiteral("chunk"), QString::number(1 << random.bounded(13))};
+        else if (pick < 89) action = {QStringLiteral("chunk"), QString::number(random.bounded(2) ? 1 << random.bounded(13) : random.bounded(1, 5000))};
         else if (pick < 91) action = {QStringLiteral("stray"), QStringLiteral("0d")};
         else if (pick < 93) action = {QStringLiteral("lose"), {}};
         else action = {QStringLiteral("wait"), QString::number(random.bounded(0, 400))};

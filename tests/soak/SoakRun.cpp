@@ -145,7 +145,7 @@ private:
         write(QStringLiteral("short.bin"), image.left(100));
         write(QStringLiteral("empty.bin"), {});
         write(QStringLiteral("long.bin"), image + QByteArray(7232, '\x11'));
-        write(QStringLiteral("out.bin"), QByteArray(40000, '\x5a'));
+        write(QStringLiteral("out.bin"), QByteArray(40000, '\xa5'));  // not the board's surplus filler
         write(QStringLiteral("image.hex"), ":10000000000102030405060708090A0B0C0D0E0F78\n:00000001FF\n");
         write(QStringLiteral("locked.bin"), image);
         QDir(m_dir.path()).mkdir(QStringLiteral("dir"));
@@ -325,7 +325,9 @@ private:
         if (!QTest::qWaitFor([this] { return button("Command2")->text() == QLatin1String("CONNECTED !"); }, 5000))
             return fail(QStringLiteral("recovery: CONNECT to the sound board did not connect"));
         sim().board().chip().erase();
-        m_form.textNomeFile().setText(m_dir.filePath(QStringLiteral("image.bin")));
+        // A file of its own: the history may have read over every image it was given.
+        write(QStringLiteral("recovery.bin"), m_image);
+        m_form.textNomeFile().setText(m_dir.filePath(QStringLiteral("recovery.bin")));
         const qsizetype before = m_op.texts().size();
         button("Command3")->click();
         if (!m_op.texts().mid(before).contains(QStringLiteral("CORRETTO")))

@@ -52,6 +52,8 @@ void TestSoak::foundHistories_data()
     // A write pressed during a verify ended it with its file open: no verify started again (seed 17).
     QTest::newRow("write pressed during a verify")
         << QStringLiteral("port SIM\nconnect\nchunk 1\nfile image.bin\nverify\nfile \nwrite\nchunk 4096\nfile image.bin\nverify\nwait 500");
+    QTest::newRow("a long stream in odd pieces leaves the bytes past the chip alone")
+        << QStringLiteral("port SIM\nconnect\nchunk 1000\nfault long-stream=100\nfile out.bin\nread\nwait 300");
     QTest::newRow("write stopped by the end of the history")
         << QStringLiteral("port SIM\nconnect\nfile short.bin\nwrite");
 }
