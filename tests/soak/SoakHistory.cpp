@@ -58,7 +58,7 @@ QString randomFault(QRandomGenerator &random)
     case 3: return QStringLiteral("0x63-during-block=") + block;
     case 4: return QStringLiteral("0x62-for-ack=") + block;
     case 5: return QStringLiteral("0x63-for-ack=") + block;
-    case 6: return QStringLiteral("short-stream=") + QString::number(random.bounded(0, 33000));
+    case 6: return QStringLiteral("short-stream=") + QString::number(random.bounded(0, 32768));
     case 7: return QStringLiteral("long-stream=") + QString::number(random.bounded(1, 5000));
     case 8: return random.bounded(2) ? QStringLiteral("stray=0d") : QStringLiteral("stray=0d62ff");
     default: return QStringLiteral("stuck=%1:%2").arg(random.bounded(32768)).arg(random.bounded(1, 256));
