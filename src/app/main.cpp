@@ -20,8 +20,9 @@ int main(int argc, char **argv)
     Form1 form1(port, messages);
     messages.setParent(&form1);
     // "Esci" and the close box end the program where it stands, also in the middle of an
-    // operation; the system releases the port and the files.
-    form1.setEndProgram([] {
+    // operation; the system releases the files. What was sent to the board still leaves first.
+    form1.setEndProgram([&port] {
+        port.close();
         std::fflush(nullptr);
         std::_Exit(0);
     });

@@ -2,6 +2,16 @@
 
 #include "link/PortName.h"
 
+#include <QDeadlineTimer>
+#include <QThread>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+#endif
+
 QtSerialControl::QtSerialControl(QObject *parent) : SerialControl(parent)
 {
     m_dsrPoll.setInterval(DsrPollMs);
@@ -10,7 +20,10 @@ QtSerialControl::QtSerialControl(QObject *parent) : SerialControl(parent)
     connect(&m_port, &QSerialPort::errorOccurred, this, &QtSerialControl::onError);
 }
 
-QtSerialControl::~QtSerialControl() = default;
+QtSerialControl::~QtSerialControl()
+{
+    close();
+}
 
 bool QtSerialControl::open()
 {
@@ -71,9 +84,34 @@ void QtSerialControl::close()
 {
     m_dsrPoll.stop();
     dropPendingNotifications();
-    if (m_port.isOpen())
-        m_port.close();
+    if (m_port.isOpen() && !m_closing) {
+        m_closing = true;
+        drain();
+        m_closing = false;
+        if (m_port.isOpen())
+            m_port.close();
+    }
     m_port.clearError();
+}
+
+void QtSerialControl::drain()
+{
+    // What is still queued goes out before the port closes (closing restores the terminal's
+    // old settings at once, which would garble bytes still on their way). Bounded, so that a
+    // port whose far end is gone cannot hold the program.
+    const QDeadlineTimer deadline(DrainLimitMs);
+    while (m_port.bytesToWrite() > 0 && !deadline.hasExpired()) {
+        if (!m_port.waitForBytesWritten(int(qMax<qint64>(1, deadline.remainingTime()))))
+            break;
+    }
+#ifdef Q_OS_UNIX
+    int queued = 0;
+    while (!deadline.hasExpired() && ::ioctl(m_port.handle(), TIOCOUTQ, &queued) == 0 && queued > 0) {
+        // About the time the line needs for what is left, at 1,920 bytes a second.
+        const qint64 lineMs = qBound<qint64>(2, qint64(queued / 2), deadline.remainingTime());
+        QThread::msleep(static_cast<unsigned long>(lineMs));
+    }
+#endif
 }
 
 bool QtSerialControl::isOpen() const
@@ -83,8 +121,27 @@ bool QtSerialControl::isOpen() const
 
 void QtSerialControl::output(const QByteArray &bytes)
 {
-    if (m_port.isOpen())
-        m_port.write(bytes);
+    if (!m_port.isOpen())
+        return;
+    // QSerialPort only buffers; its buffer is emptied when the event loop next runs. The bytes
+    // go to the system here instead, as far as it takes them without blocking, so that they
+    // leave even while this thread then blocks (POSIZIONO's pause) or the program ends.
+    qsizetype handed = 0;
+#ifdef Q_OS_UNIX
+    if (m_port.bytesToWrite() == 0) {
+        while (handed < bytes.size()) {
+            const ssize_t written = ::write(m_port.handle(), bytes.constData() + handed, size_t(bytes.size() - handed));
+            if (written > 0)
+                handed += written;
+            else if (written < 0 && errno == EINTR)
+                continue;
+            else
+                break;  // full (the rest waits in QSerialPort's buffer) or failed (QSerialPort reports it)
+        }
+    }
+#endif
+    if (handed < bytes.size())
+        m_port.write(bytes.constData() + handed, bytes.size() - handed);
 }
 
 qint64 QtSerialControl::bytesWaiting() const
@@ -117,7 +174,7 @@ void QtSerialControl::onError(QSerialPort::SerialPortError error)
     if (error != QSerialPort::ReadError && error != QSerialPort::ResourceError
         && error != QSerialPort::WriteError)
         return;
-    if (!m_port.isOpen())
+    if (!m_port.isOpen() || m_closing)
         return;
     // Closed at once: Qt otherwise repeats the error without end and burns a core.
     const QString reason = m_port.errorString();

@@ -22,6 +22,8 @@ public:
     void output(const QByteArray &bytes) override;
 
     static constexpr int DsrPollMs = 20;
+    // The longest that closing waits for queued bytes to leave.
+    static constexpr int DrainLimitMs = 3000;
 
 protected:
     qint64 bytesWaiting() const override;
@@ -30,9 +32,11 @@ protected:
 private:
     bool openDevice(const QString &systemName);
     void pollDsr();
+    void drain();
     void onError(QSerialPort::SerialPortError error);
 
     QSerialPort m_port;
     QTimer m_dsrPoll;
     bool m_lastDsr = false;
+    bool m_closing = false;
 };

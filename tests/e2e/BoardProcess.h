@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFile>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -37,6 +38,30 @@ private:
     QProcess m_process;
     QString m_path;
 };
+
+// What the board received, from its --log file: every byte in order, with the time it came.
+struct WireLog {
+    QByteArray bytes;
+    QList<double> seconds;
+};
+
+inline WireLog receivedByBoard(const QString &logPath)
+{
+    WireLog log;
+    QFile file(logPath);
+    if (!file.open(QIODevice::ReadOnly))
+        return log;
+    while (!file.atEnd()) {
+        const QList<QByteArray> fields = file.readLine().trimmed().split(' ');
+        if (fields.size() < 3 || fields[1] != ">")
+            continue;
+        for (qsizetype i = 2; i < fields.size(); ++i) {
+            log.bytes.append(char(fields[i].toInt(nullptr, 16)));
+            log.seconds.append(fields[0].toDouble());
+        }
+    }
+    return log;
+}
 
 inline QByteArray everyByteValue(int size = 32768)
 {

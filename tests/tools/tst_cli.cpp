@@ -72,6 +72,8 @@ private slots:
     void noBoardSeen();
     void stalledStreamIsStoppedAtItsLocation();
     void interruptedReadKeepsWhatItStored();
+    void writeAsTheBoardReceivesIt_data();
+    void writeAsTheBoardReceivesIt();
 };
 
 void TestCli::usageAndHelp()
@@ -189,6 +191,53 @@ void TestCli::interruptedReadKeepsWhatItStored()
     const QByteArray stored = contents(out);
     QVERIFY2(stored.size() > 0 && stored.size() < 32768, qPrintable(QString::number(stored.size())));
     QCOMPARE(stored, chip.left(stored.size()));
+}
+
+void TestCli::writeAsTheBoardReceivesIt_data()
+{
+    // What a write puts on the wire, to the last byte, though the program ends right after it.
+    const QByteArray image = everyByteValue();
+    const QByteArray start = QByteArray::fromHex("ff471c");
+    const QByteArray next = QByteArray::fromHex("ff471d");
+    const auto blocks = [&](int count) {
+        QByteArray wire = start;
+        for (int b = 0; b < count; ++b)
+            wire += image.mid(b * 512, 512) + next;
+        return wire;
+    };
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("wire");
+    QTest::newRow("whole write") << QString() << 0 << blocks(64);
+    QTest::newRow("silent board") << "silent-after-block=0" << 1 << blocks(1) + image.mid(512, 8);
+    QTest::newRow("0x63 for block 5") << "0x63-for-ack=5" << 1 << blocks(6) + image.mid(3072, 8);
+}
+
+void TestCli::writeAsTheBoardReceivesIt()
+{
+    QFETCH(QString, fault);
+    QFETCH(int, status);
+    QFETCH(QByteArray, wire);
+    QTemporaryDir dir;
+    const QString imagePath = dir.filePath(QStringLiteral("image.bin"));
+    put(imagePath, everyByteValue());
+    const QString logPath = dir.filePath(QStringLiteral("wire.log"));
+    QStringList boardArguments{QStringLiteral("--log"), logPath};
+    if (!fault.isEmpty())
+        boardArguments << QStringLiteral("--fault") << fault;
+    BoardProcess board(boardArguments);
+
+    const Run write = cli({"--port", board.path(), "write", imagePath});
+    QCOMPARE(write.status, status);
+    QTRY_COMPARE(receivedByBoard(logPath).bytes.size(), wire.size());
+    QCOMPARE(receivedByBoard(logPath).bytes, wire);
+    QTest::qWait(100);
+    QCOMPARE(receivedByBoard(logPath).bytes.size(), wire.size());
+    if (status == 0) {
+        // The board took the whole write and is ready for the next command.
+        const Run verify = cli({"--port", board.path(), "verify", imagePath});
+        QCOMPARE(verify.status, 0);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -136,6 +136,8 @@ int CliRunner::run()
                 break;
         }
     }
+    // Whatever the last step sent is on its way to the board before the program ends.
+    m_port.close();
     if (simulated && !m_options.simChip.isEmpty())
         saveSimulatedChip();
     return status;
