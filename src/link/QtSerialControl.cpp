@@ -64,6 +64,8 @@ bool QtSerialControl::openDevice(const QString &systemName)
     // Not every port has these lines (a pseudo-terminal has none); the board needs none of them.
     m_port.setDataTerminalReady(true);
     m_port.setRequestToSend(true);
+    // Whatever waits from before (a stream another program left running) is not for us.
+    m_port.clear(QSerialPort::Input);
     m_port.clearError();
     setLastError({});
 

@@ -7,7 +7,10 @@ SerialControl::~SerialControl() = default;
 QByteArray SerialControl::input()
 {
     ++m_inputCount;
-    return takeWaiting();
+    QByteArray bytes = takeWaiting();
+    if (!bytes.isEmpty())
+        m_lastInput.start();
+    return bytes;
 }
 
 void SerialControl::dataArrived()

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
+#include <limits>
 
 // Why a port did not open.
 struct LinkError {
@@ -45,6 +47,8 @@ public:
     virtual void output(const QByteArray &bytes) = 0;
     // Every waiting byte, removed from the receive buffer; empty when none or closed.
     QByteArray input();
+    // Milliseconds since input() last returned bytes; very large when it never did.
+    qint64 msSinceInput() const { return m_lastInput.isValid() ? m_lastInput.elapsed() : std::numeric_limits<qint64>::max(); }
 
     LinkError lastError() const { return m_lastError; }
 
@@ -74,4 +78,5 @@ private:
     bool m_receivePending = false;
     quint64 m_inputCount = 0;
     quint64 m_generation = 0;
+    QElapsedTimer m_lastInput;
 };

@@ -6,6 +6,7 @@
 #include "operations/ImageFile.h"
 #include "operations/Operator.h"
 #include "operations/ProgressDisplay.h"
+#include "operations/StreamStart.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -56,7 +57,7 @@ void ChipCheck::confrontaFile(const QString &nomeFile)
     }
     state.currentAddress = 0;
     progressOn(m_context.progress);
-    m_context.port.output(streamFrame());
+    m_context.stream.begin();
 }
 
 void ChipCheck::receiveVerify(const QByteArray &bytes)
@@ -72,7 +73,7 @@ void ChipCheck::receiveBlankCheck(const QByteArray &bytes)
 void ChipCheck::check(const QByteArray &bytes, const QByteArray &expected, bool verify)
 {
     // Bytes delivered during the abort's own yield belong to a check that is already over.
-    if (m_aborting)
+    if (m_aborting || m_context.stream.dropWhileWaiting())
         return;
     FormState &state = m_context.state;
     for (const char byte : bytes) {

@@ -6,6 +6,7 @@
 #include "operations/ImageFile.h"
 #include "operations/Operator.h"
 #include "operations/ProgressDisplay.h"
+#include "operations/StreamStart.h"
 
 #include <QFile>
 
@@ -39,11 +40,13 @@ void ChipRead::Command6_Click(const QString &nomeFile)
     state.rxMode = RxMode::ReadToFile;
     state.currentAddress = 0;
     progressOn(m_context.progress);
-    m_context.port.output(streamFrame());
+    m_context.stream.begin();
 }
 
 void ChipRead::receive(const QByteArray &bytes)
 {
+    if (m_context.stream.dropWhileWaiting())
+        return;
     FormState &state = m_context.state;
     QFile &file = m_context.operationFile;
     // Bytes beyond the chip's last location, in the read that completes it, are dropped.

@@ -1,6 +1,9 @@
 #include "operations/OperationContext.h"
 
+#include "link/CommandFrame.h"
+#include "link/SerialControl.h"
 #include "operations/ProgressDisplay.h"
+#include "operations/StreamStart.h"
 
 #include <QFile>
 
@@ -25,6 +28,11 @@ void releaseAbandonedFile(OperationContext &context)
 void stopRunningOperation(OperationContext &context)
 {
     progressOff(context.progress);
+    const std::int16_t mode = context.state.rxMode;
+    if (mode == RxMode::ReadToFile || mode == RxMode::Verify || mode == RxMode::BlankCheck) {
+        context.stream.cancel();
+        context.port.output(stopByte());
+    }
     context.state.rxMode = RxMode::Idle;
     if (context.operationFile.isOpen())
         context.operationFile.close();

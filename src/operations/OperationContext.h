@@ -6,6 +6,7 @@ class Operator;
 class ProgressDisplay;
 class QFile;
 class SerialControl;
+class StreamStart;
 
 // What every whole-chip operation works with: the port, the shared state, the operator, the
 // progress display, and the one operation file that the read and the verify share.
@@ -15,10 +16,13 @@ struct OperationContext {
     Operator &op;
     ProgressDisplay &progress;
     QFile &operationFile;
+    StreamStart &stream;
 };
 
 // The stop that a read, verify or blank-check press makes while something runs: progress off,
-// idle mode, operation file closed. Nothing is sent and nothing is said.
+// idle mode, operation file closed, nothing said. A running read, verify or blank check also
+// sends the stop byte, so that the board does not go on streaming into the next operation;
+// a write gets nothing (0x63 would be image data) and neither does a service read.
 void stopRunningOperation(OperationContext &context);
 
 // Closes an operation file that no running operation holds: a read or verify whose mode another

@@ -3,6 +3,7 @@
 #include "operations/ChipCheck.h"
 #include "operations/ChipRead.h"
 #include "operations/ImageWrite.h"
+#include "operations/StreamStart.h"
 
 #include <QFile>
 
@@ -11,7 +12,8 @@ class Operations {
 public:
     Operations(SerialControl &port, FormState &state, ReceiveDispatcher &dispatcher, Operator &op,
                ProgressDisplay &progress, QTimer &timerWaitAck)
-        : m_context{port, state, op, progress, m_operationFile},
+        : m_stream(port, state),
+          m_context{port, state, op, progress, m_operationFile, m_stream},
           write(m_context, dispatcher, timerWaitAck),
           read(m_context, dispatcher),
           check(m_context, dispatcher)
@@ -31,6 +33,7 @@ public:
 
 private:
     QFile m_operationFile;
+    StreamStart m_stream;
     OperationContext m_context;
 
 public:

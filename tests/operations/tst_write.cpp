@@ -18,6 +18,7 @@ private slots:
     void shortEmptyMissingAndLongImages();
     void readOnlyImageCanBeWritten();
     void secondPressDuringAWriteEndsSilentlyAndTheWriteFails();
+    void stopPressedDuringAWriteSendsNoStopByte();
     void otherBytesFromTheBoardChangeNothing();
 };
 
@@ -190,6 +191,18 @@ void TestWrite::secondPressDuringAWriteEndsSilentlyAndTheWriteFails()
     QCOMPARE(b.op.events(), (QStringList{ImageWrite::Question, ImageWrite::Question, "<beep>", "ERRORE", "<beep>"}));
     QCOMPARE(b.sendsOf(NextBlock), 1);
     QCOMPARE(b.dataSends(), 65);
+}
+
+void TestWrite::stopPressedDuringAWriteSendsNoStopByte()
+{
+    // A 0x63 in the middle of the image data would be taken for a location's value.
+    Bench b;
+    const QString path = b.file(QStringLiteral("rom.bin"), randomImage(Frame::ImageSize));
+    QTimer::singleShot(0, [&] { b.ops.check.Command8_Click(); });
+    b.ops.write.Command3_Click(path);
+    QCOMPARE(b.op.texts().last(), QStringLiteral("ERRORE"));
+    QCOMPARE(b.sendsOf(stopByte()), 0);
+    QCOMPARE(b.sendsOf(streamFrame()), 0);
 }
 
 void TestWrite::otherBytesFromTheBoardChangeNothing()
