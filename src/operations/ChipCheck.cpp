@@ -52,7 +52,13 @@ void ChipCheck::confrontaFile(const QString &nomeFile)
         const ImageOpen outcome = ImageFile::openForReading(m_context.operationFile, nomeFile);
         if (!ImageFile::report(m_context.op, outcome, nomeFile))
             return;
-        m_image = ImageFile::chipImage(m_context.operationFile);
+        const ImageFormats::Parsed image = ImageFile::chipImage(m_context.operationFile);
+        if (!image.ok()) {
+            m_context.operationFile.close();
+            m_context.op.fail(ImageFile::invalidImageText(nomeFile, image.error));
+            return;
+        }
+        m_image = image.image;
         state.rxMode = RxMode::Verify;
     }
     state.currentAddress = 0;

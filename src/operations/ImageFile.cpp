@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <qplatformdefs.h>
 
 namespace {
 
@@ -30,6 +31,8 @@ ImageOpen openForReading(QFile &file, const QString &path)
         return ImageOpen::Failed;
     if (namesNoFile(path))
         return ImageOpen::NoFileSelected;
+    if (isPipeOrSocket(path))
+        return ImageOpen::Failed;
     file.setFileName(path);
     if (!file.exists()) {
         if (!file.open(QIODevice::ReadWrite))
@@ -45,6 +48,8 @@ ImageOpen openForWriting(QFile &file, const QString &path)
         return ImageOpen::Failed;
     if (namesNoFile(path))
         return ImageOpen::NoFileSelected;
+    if (isPipeOrSocket(path))
+        return ImageOpen::Failed;
     file.setFileName(path);
     const bool existed = file.exists();
     // Unbuffered: every byte handed over is with the system before the handler returns.
@@ -70,13 +75,23 @@ bool report(Operator &op, ImageOpen outcome, const QString &path)
     return false;
 }
 
-QByteArray chipImage(QFile &file)
+ImageFormats::Parsed chipImage(QFile &file)
 {
     file.seek(0);
-    QByteArray image = file.read(Frame::ImageSize);
-    if (image.size() < Frame::ImageSize)
-        image.append(Frame::ImageSize - image.size(), Erased);
-    return image;
+    return ImageFormats::decode(file);
+}
+
+QString invalidImageText(const QString &path, const QString &error)
+{
+    return QStringLiteral("FILE NON VALIDO: ") + path + u'\n' + error;
+}
+
+bool isPipeOrSocket(const QString &path)
+{
+    QT_STATBUF info;
+    if (QT_STAT(QFile::encodeName(path).constData(), &info) != 0)
+        return false;
+    return S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode);
 }
 
 } // namespace ImageFile

@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include "operations/ImageFormats.h"
+
 class Operator;
 class QFile;
 
@@ -30,7 +32,13 @@ bool report(Operator &op, ImageOpen outcome, const QString &path);
 // The value a location past the end of a short image stands for: erased, which programs nothing.
 constexpr char Erased = char(0xFF);
 
-// The 32,768 bytes of the image from an open file: its first 32,768 bytes, erased past its end.
-QByteArray chipImage(QFile &file);
+// The 32,768 bytes of the image in an open file: a raw file's first 32,768 bytes, erased past its
+// end, or the decoded image of a file named as Intel HEX or S-record; or why it cannot be had.
+ImageFormats::Parsed chipImage(QFile &file);
+// An image that cannot be read or decoded: nothing is sent.
+QString invalidImageText(const QString &path, const QString &error);
+
+// A FIFO or socket: opening one could wait for ever for its other end.
+bool isPipeOrSocket(const QString &path);
 
 } // namespace ImageFile

@@ -2,6 +2,7 @@
 
 #include "link/CommandFrame.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QList>
 #include <array>
@@ -42,13 +43,29 @@ std::optional<QByteArray> hexBytes(QByteArrayView digits)
     return bytes;
 }
 
-QList<QByteArray> linesOf(const QByteArray &text)
-{
-    QList<QByteArray> lines = text.split('\n');
-    for (QByteArray &line : lines)
-        line = line.trimmed();
-    return lines;
-}
+// The lines of a text one at a time, trimmed, without copying the text.
+class Lines {
+public:
+    explicit Lines(const QByteArray &text) : m_text(text) {}
+    bool next(QByteArrayView &line)
+    {
+        if (m_pos > m_text.size())
+            return false;
+        qsizetype end = m_text.indexOf('\n', m_pos);
+        if (end < 0)
+            end = m_text.size();
+        line = QByteArrayView(m_text).sliced(m_pos, end - m_pos).trimmed();
+        m_pos = end + 1;
+        ++m_number;
+        return true;
+    }
+    int number() const { return m_number; }
+
+private:
+    const QByteArray &m_text;
+    qsizetype m_pos = 0;
+    int m_number = 0;
+};
 
 // Places data at an absolute address, refusing anything outside the chip.
 bool place(QByteArray &image, qint64 address, const QByteArray &data)
@@ -83,17 +100,17 @@ Parsed parseIntelHex(const QByteArray &text)
     Parsed result{QByteArray(Frame::ImageSize, char(0xFF)), {}};
     qint64 base = 0;
     bool ended = false;
-    const QList<QByteArray> lines = linesOf(text);
-    for (int n = 0; n < lines.size(); ++n) {
-        const QByteArray &line = lines[n];
-        const int number = n + 1;
+    Lines lines(text);
+    QByteArrayView line;
+    while (lines.next(line)) {
+        const int number = lines.number();
         if (line.isEmpty())
             continue;
         if (ended)
             return {{}, lineError(number, QStringLiteral("data after the end-of-file record"))};
         if (line[0] != ':')
             return {{}, lineError(number, QStringLiteral("a record starts with ':'"))};
-        const std::optional<QByteArray> bytes = hexBytes(QByteArrayView(line).sliced(1));
+        const std::optional<QByteArray> bytes = hexBytes(line.sliced(1));
         if (!bytes || bytes->size() < 5)
             return {{}, lineError(number, QStringLiteral("malformed record"))};
         const QByteArray &r = *bytes;
@@ -139,10 +156,10 @@ Parsed parseSRecord(const QByteArray &text)
 {
     Parsed result{QByteArray(Frame::ImageSize, char(0xFF)), {}};
     bool ended = false;
-    const QList<QByteArray> lines = linesOf(text);
-    for (int n = 0; n < lines.size(); ++n) {
-        const QByteArray &line = lines[n];
-        const int number = n + 1;
+    Lines lines(text);
+    QByteArrayView line;
+    while (lines.next(line)) {
+        const int number = lines.number();
         if (line.isEmpty())
             continue;
         if (ended)
@@ -150,7 +167,7 @@ Parsed parseSRecord(const QByteArray &text)
         if (line.size() < 2 || line[0] != 'S' || line[1] < '0' || line[1] > '9')
             return {{}, lineError(number, QStringLiteral("a record starts with S and its type"))};
         const int type = line[1] - '0';
-        const std::optional<QByteArray> bytes = hexBytes(QByteArrayView(line).sliced(2));
+        const std::optional<QByteArray> bytes = hexBytes(line.sliced(2));
         if (!bytes || bytes->isEmpty())
             return {{}, lineError(number, QStringLiteral("malformed record"))};
         const QByteArray &r = *bytes;
@@ -190,6 +207,9 @@ Parsed parseSRecord(const QByteArray &text)
             break;
         }
     }
+    // A file cut short would otherwise program half an image as if it were whole.
+    if (!ended)
+        return {{}, QStringLiteral("no termination record (S7, S8 or S9)")};
     return result;
 }
 
@@ -211,6 +231,20 @@ Parsed parse(const QString &path, const QByteArray &contents)
     QByteArray image = contents.left(Frame::ImageSize);
     image.append(Frame::ImageSize - image.size(), char(0xFF));
     return {image, {}};
+}
+
+Parsed decode(QFile &file)
+{
+    const QString path = file.fileName();
+    const bool text = formatOf(path) != Format::Raw;
+    // A 27C256 in HEX or S-record takes under 100 KB; far more is not an image of one, and
+    // reading it whole (a device that never ends) would exhaust the memory.
+    const QByteArray contents = file.read(text ? MaxTextBytes + 1 : Frame::ImageSize);
+    if (file.error() != QFileDevice::NoError)
+        return {{}, file.errorString()};
+    if (text && contents.size() > MaxTextBytes)
+        return {{}, QStringLiteral("larger than %1 MB: not an image of a 27C256").arg(MaxTextBytes >> 20)};
+    return parse(path, contents);
 }
 
 quint16 byteSum(const QByteArray &bytes)

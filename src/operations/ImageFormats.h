@@ -4,6 +4,8 @@
 #include <QString>
 #include <optional>
 
+class QFile;
+
 // Chip images in the formats programmers exchange: raw binary, Intel HEX and Motorola S-record.
 // HEX and S-record files leave unset locations erased (0xFF); a record outside the chip, a bad
 // checksum or a malformed line is refused with a message naming the line.
@@ -25,6 +27,14 @@ Parsed parseSRecord(const QByteArray &text);
 // By extension, confirmed by content: a HEX or S-record name whose content does not start with
 // ':' or 'S' is refused.
 Parsed parse(const QString &path, const QByteArray &contents);
+
+// The most a HEX or S-record file may hold; a 27C256 in either takes under 100 KB.
+constexpr qint64 MaxTextBytes = 4 << 20;
+
+// The image in an open file, read from its start, decoded by the file's name: a raw file's
+// first 32,768 bytes (erased past its end), or a HEX or S-record file read whole, up to
+// MaxTextBytes. A read that fails, a file too large or a bad record gives the error instead.
+Parsed decode(QFile &file);
 
 // The numbers written on EPROM labels: the 16-bit sum of the bytes and the CRC-32 (IEEE, as
 // zlib computes it).

@@ -26,17 +26,20 @@ void ImageWrite::Command3_Click(const QString &nomeFile)
         // A second press while a write runs finds the handle in use: it ends here, silently.
         const ImageOpen outcome = ImageFile::openForReading(m_image, nomeFile);
         if (ImageFile::report(m_context.op, outcome, nomeFile)) {
-            stream();
+            const ImageFormats::Parsed image = ImageFile::chipImage(m_image);
+            if (image.ok())
+                stream(image.image);
+            else
+                m_context.op.fail(ImageFile::invalidImageText(nomeFile, image.error));
             m_image.close();
         }
     }
     commonEnding();
 }
 
-void ImageWrite::stream()
+void ImageWrite::stream(const QByteArray &image)
 {
     FormState &state = m_context.state;
-    const QByteArray image = ImageFile::chipImage(m_image);
 
     state.reset_bufRx();
     m_context.port.input();

@@ -27,7 +27,7 @@ public:
     void receive(const QByteArray &bytes);
 
 private:
-    void stream();
+    void stream(const QByteArray &image);
     void commonEnding();
 
     OperationContext m_context;

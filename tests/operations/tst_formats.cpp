@@ -137,6 +137,7 @@ void TestFormats::sRecordRefusals_data()
     QTest::newRow("odd digits") << QByteArray("S10300000") << "line 1: malformed record";
     QTest::newRow("short for its address") << QByteArray("S30200FD") << "line 1: record too short for its address";
     QTest::newRow("after the end") << QByteArray(sRecord(9, 0, 2, "") + '\n' + sRecord(1, 0, 2, "\x01")) << "line 2: data after the termination record";
+    QTest::newRow("no termination") << QByteArray(sRecord(1, 0, 2, "\x01") + "\n\n") << "no termination record (S7, S8 or S9)";
 }
 
 void TestFormats::sRecordRefusals()

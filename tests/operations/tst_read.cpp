@@ -1,5 +1,7 @@
 #include "Bench.h"
 
+#include <sys/stat.h>
+
 namespace {
 const QByteArray StreamFrame("\xFF\x7E\x1E", 3);
 }
@@ -15,6 +17,7 @@ private slots:
     void pathsThatNameNoFile_data();
     void pathsThatNameNoFile();
     void unwritableTargetRefusedAtTheStart();
+    void fifoIsRefusedWithoutWaiting();
     void writeFailureDuringTheStreamStopsAndSaysSo();
     void serviceReadLeftInModeOneIsStoppedFirst();
     void bytesDuringTerminatoNeverReachTheFile();
@@ -141,6 +144,20 @@ void TestRead::unwritableTargetRefusedAtTheStart()
     QVERIFY(b.port.sends().isEmpty());
     QCOMPARE(b.state.rxMode, RxMode::Idle);
     QCOMPARE(Bench::contents(path), old);
+}
+
+void TestRead::fifoIsRefusedWithoutWaiting()
+{
+    // Opening a FIFO waits for its other end, for ever: the window would freeze.
+    Bench b;
+    const QString fifo = b.path(QStringLiteral("fifo"));
+    QVERIFY(::mkfifo(qPrintable(fifo), 0600) == 0);
+    b.ops.read.Command6_Click(fifo);
+    b.ops.check.Command7_Click(fifo);
+    b.ops.write.Command3_Click(fifo);
+    QCOMPARE(b.op.texts(), (QStringList{ChipRead::Question, ImageWrite::Question}));
+    QVERIFY(b.port.sends().isEmpty());
+    QCOMPARE(b.state.rxMode, RxMode::Idle);
 }
 
 void TestRead::writeFailureDuringTheStreamStopsAndSaysSo()

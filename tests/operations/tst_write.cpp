@@ -19,6 +19,8 @@ private slots:
     void readOnlyImageCanBeWritten();
     void secondPressDuringAWriteEndsSilentlyAndTheWriteFails();
     void stopPressedDuringAWriteSendsNoStopByte();
+    void imagesNamedAsHexOrSRecord_data();
+    void imagesNamedAsHexOrSRecord();
     void otherBytesFromTheBoardChangeNothing();
 };
 
@@ -203,6 +205,50 @@ void TestWrite::stopPressedDuringAWriteSendsNoStopByte()
     QCOMPARE(b.op.texts().last(), QStringLiteral("ERRORE"));
     QCOMPARE(b.sendsOf(stopByte()), 0);
     QCOMPARE(b.sendsOf(streamFrame()), 0);
+}
+
+void TestWrite::imagesNamedAsHexOrSRecord_data()
+{
+    // A file named as HEX or S-record is programmed as the image it describes; one that does not
+    // read as such is refused before anything is sent; any other name is the raw image.
+    const QByteArray hex = ":0400100012345678D8\n:00000001FF\n";
+    QByteArray decoded(Frame::ImageSize, char(0xFF));
+    decoded.replace(0x10, 4, QByteArray::fromHex("12345678"));
+    QByteArray raw = hex;
+    raw.append(Frame::ImageSize - raw.size(), char(0xFF));
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("contents");
+    QTest::addColumn<QByteArray>("chip");  // empty: refused
+    QTest::newRow("Intel HEX") << "fw.hex" << hex << decoded;
+    QTest::newRow("S-record") << "fw.s19" << QByteArray("S107001012345678D4\nS9030000FC\n") << decoded;
+    QTest::newRow("HEX text named raw") << "fw.bin" << hex << raw;
+    QTest::newRow("bad HEX line") << "fw.hex" << QByteArray(":0400100012345678DD\n:00000001FF\n") << QByteArray();
+    QTest::newRow("binary named HEX") << "fw.hex" << QByteArray(64, char(0x00)) << QByteArray();
+}
+
+void TestWrite::imagesNamedAsHexOrSRecord()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, contents);
+    QFETCH(QByteArray, chip);
+    Bench b;
+    const QString path = b.file(name, contents);
+    b.ops.write.Command3_Click(path);
+    if (chip.isEmpty()) {
+        QVERIFY(b.op.texts().last().startsWith(QStringLiteral("FILE NON VALIDO: ") + path + u'\n'));
+        QVERIFY(b.port.sends().isEmpty());
+        QCOMPARE(b.state.rxMode, RxMode::Idle);
+        // The verify refuses it the same way.
+        b.ops.check.Command7_Click(path);
+        QVERIFY(b.op.texts().last().startsWith(QStringLiteral("FILE NON VALIDO: ")));
+        QVERIFY(b.port.sends().isEmpty());
+        QVERIFY(!b.ops.operationFile().isOpen());
+        return;
+    }
+    QCOMPARE(b.op.texts().last(), QStringLiteral("CORRETTO"));
+    QCOMPARE(b.chip().contents(), chip);
+    b.ops.check.Command7_Click(path);
+    QVERIFY(b.waitForMessage(QStringLiteral("VERIFICA ESEGUITA CORRETTAMENTE")));
 }
 
 void TestWrite::otherBytesFromTheBoardChangeNothing()

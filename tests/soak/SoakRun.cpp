@@ -52,7 +52,7 @@ bool isOwnText(const QString &text)
         QList<QRegularExpression> list;
         for (const char *pattern : {"^ERRORE al byte  \\d+$", "^PORTA NON VALIDA: .+$", "^IMPOSSIBILE APRIRE LA PORTA .*\\n.*$",
                                     "^COLLEGAMENTO PERSO SULLA PORTA .*\\n.*$", "^IL FILE NON PUO' ESSERE SCRITTO: .+$",
-                                    "^LETTURA INTERROTTA: IMPOSSIBILE SCRIVERE SUL FILE .+\\n.*$"})
+                                    "^LETTURA INTERROTTA: IMPOSSIBILE SCRIVERE SUL FILE .+\\n.*$", "^FILE NON VALIDO: .+\\n.+$"})
             list << QRegularExpression(QString::fromLatin1(pattern), QRegularExpression::DotMatchesEverythingOption);
         return list;
     }();

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <csignal>
+#include <sys/stat.h>
 
 namespace {
 
@@ -72,6 +73,9 @@ private slots:
     void noBoardSeen();
     void stalledStreamIsStoppedAtItsLocation();
     void interruptedReadKeepsWhatItStored();
+    void refusedBeforeAnythingIsSent_data();
+    void refusedBeforeAnythingIsSent();
+    void lostPortAndInterruptedWaitEndAtOnce();
     void writeAsTheBoardReceivesIt_data();
     void writeAsTheBoardReceivesIt();
 };
@@ -113,7 +117,7 @@ void TestCli::writeVerifyAndReadOnOneSimulatedChip()
 
     // A later run sees the same chip.
     const QString back = dir.filePath(QStringLiteral("b.bin"));
-    const Run second = cli({"--sim-chip", chip, "read", back, "blank"});
+    const Run second = cli({"--port", "SIM", "--sim-chip", chip, "read", back, "blank"});
     QCOMPARE(second.status, 1);
     QCOMPARE(second.lines, (QStringList{"TERMINATO", "checksum 8200 5F604E8B", "IL CHIP NON E' VUOTO"}));
     QCOMPARE(contents(back), image);
@@ -130,17 +134,17 @@ void TestCli::failuresAndTheirStatuses()
     put(erased, QByteArray(32768, char(0xFF)));
 
     // A difference: reported at its location, and the run stops there.
-    const Run verify = cli({"--sim-chip", chip, "verify", erased, "blank"});
+    const Run verify = cli({"--port", "SIM", "--sim-chip", chip, "verify", erased, "blank"});
     QCOMPARE(verify.status, 1);
     QCOMPARE(verify.lines, QStringList{"ERRORE al byte  17"});
 
     // A directory, a HEX file with a bad line, a port that does not open: nothing sent.
-    const Run directory = cli({"--sim-chip", chip, "write", dir.path() + u'/'});
+    const Run directory = cli({"--port", "SIM", "--sim-chip", chip, "write", dir.path() + u'/'});
     QCOMPARE(directory.status, 2);
     QCOMPARE(directory.lines, QStringList{"Nessun file selezionato"});
     const QString bad = dir.filePath(QStringLiteral("bad.hex"));
     put(bad, ":020000001122CB\n:02000000112200\n:00000001FF\n");
-    const Run parse = cli({"--sim-chip", chip, "write", bad});
+    const Run parse = cli({"--port", "SIM", "--sim-chip", chip, "write", bad});
     QCOMPARE(parse.status, 2);
     QVERIFY2(parse.errors.contains(QStringLiteral("line 2: bad checksum")), qPrintable(parse.errors));
     QVERIFY(parse.lines.isEmpty());
@@ -148,18 +152,18 @@ void TestCli::failuresAndTheirStatuses()
     const Run port = cli({"--port", "/dev/romivo-no-such-port", "blank"});
     QCOMPARE(port.status, 2);
     QVERIFY(port.errors.contains(QStringLiteral("/dev/romivo-no-such-port")));
-    const Run missing = cli({"--sim-chip", chip, "read", dir.filePath(QStringLiteral("nowhere/x.bin"))});
+    const Run missing = cli({"--port", "SIM", "--sim-chip", chip, "read", dir.filePath(QStringLiteral("nowhere/x.bin"))});
     QCOMPARE(missing.status, 2);
 }
 
 void TestCli::noBoardSeen()
 {
     // (A pseudo-terminal always reports its one DSR change, so the simulated board shows this.)
-    const Run run = cli({"--sim-fault", "no-dsr", "--wait-board", "0.3", "blank"});
+    const Run run = cli({"--port", "SIM", "--sim-fault", "no-dsr", "--wait-board", "0.3", "blank"});
     QCOMPARE(run.status, 2);
     QVERIFY2(run.errors.contains(QStringLiteral("no board seen on SIM")), qPrintable(run.errors));
     QVERIFY(run.lines.isEmpty());
-    QCOMPARE(cli({"--sim-fault", "nonsense", "blank"}).status, 2);
+    QCOMPARE(cli({"--port", "SIM", "--sim-fault", "nonsense", "blank"}).status, 2);
 }
 
 void TestCli::stalledStreamIsStoppedAtItsLocation()
@@ -195,6 +199,74 @@ void TestCli::interruptedReadKeepsWhatItStored()
     // Run at once, a verify does not take the tail of the stopped stream for its own.
     const Run verify = cli({"--port", board.path(), "verify", chipFile});
     QCOMPARE(verify.status, 0);
+}
+
+void TestCli::refusedBeforeAnythingIsSent_data()
+{
+    // Each command, with %1 standing for a scratch folder, must end with status 2, say why on
+    // standard error, and leave the simulated chip untouched.
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("says");
+    QTest::newRow("missing image") << "--port SIM --sim-chip %1/chip.bin write %1/none.bin" << "No such file";
+    QTest::newRow("missing verify image") << "--port SIM --sim-chip %1/chip.bin verify %1/none.bin" << "No such file";
+    QTest::newRow("an operation taken for a file") << "--port SIM --sim-chip %1/chip.bin write blank" << "blank: No such file";
+    QTest::newRow("image that cannot be read") << "--port SIM --sim-chip %1/chip.bin write /proc/self/mem" << "/proc/self/mem:";
+    QTest::newRow("FIFO image") << "--port SIM --sim-chip %1/chip.bin write %1/fifo" << "not a regular file";
+    QTest::newRow("FIFO target") << "--port SIM --sim-chip %1/chip.bin read %1/fifo" << "not a regular file";
+    QTest::newRow("HEX file far too large") << "--port SIM --sim-chip %1/chip.bin write %1/big.hex" << "larger than 4 MB";
+    QTest::newRow("S-record cut short") << "--port SIM --sim-chip %1/chip.bin write %1/cut.s19" << "no termination record";
+    QTest::newRow("name the locale cannot spell") << "--port SIM --sim-chip %1/chip.bin write %1/fw$'\\xff'.bin" << "not valid text";
+    QTest::newRow("no port") << "--sim-chip %1/chip.bin blank" << "--port is required";
+    QTest::newRow("simulated chip with a real port") << "--port /dev/ttyS0 --sim-chip %1/chip.bin blank" << "with --port SIM only";
+}
+
+void TestCli::refusedBeforeAnythingIsSent()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, says);
+    QTemporaryDir dir;
+    QByteArray programmed(32768, char(0xFF));
+    programmed[5] = 0x12;
+    put(dir.filePath("chip.bin"), programmed);
+    put(dir.filePath("fw\u00ff.bin"), programmed);  // the name as the locale spells it
+    QVERIFY(::mkfifo(qPrintable(dir.filePath("fifo")), 0600) == 0);
+    put(dir.filePath("big.hex"), QByteArray(5 << 20, '\n'));
+    put(dir.filePath("cut.s19"), "S1130000000102030405060708090A0B0C0D0E0F74\n");
+
+    // Through the shell, so that the name with a byte invalid in UTF-8 reaches the program as is.
+    QProcess shell;
+    shell.start(QStringLiteral("/bin/bash"),
+                {QStringLiteral("-c"), QStringLiteral("exec \"$0\" ") + command.arg(dir.path()), QStringLiteral(ROMIVO_CLI_TOOL)});
+    QVERIFY(shell.waitForFinished(10000));
+    const QString errors = QString::fromUtf8(shell.readAllStandardError());
+    QCOMPARE(shell.exitCode(), 2);
+    QVERIFY2(errors.contains(says), qPrintable(errors));
+    QCOMPARE(contents(dir.filePath("chip.bin")), programmed);
+    QVERIFY(!QFile::exists(dir.filePath("none.bin")));
+}
+
+void TestCli::lostPortAndInterruptedWaitEndAtOnce()
+{
+    // The board goes away during a read: said at once with the window's words, status 1.
+    auto board = std::make_unique<BoardProcess>(QStringList{QStringLiteral("--paced")});
+    QTemporaryDir dir;
+    QProcess read;
+    read.start(QStringLiteral(ROMIVO_CLI_TOOL), {"--port", board->path(), "--idle-timeout", "60", "read", dir.filePath("out.bin")});
+    QVERIFY(read.waitForStarted());
+    QTest::qWait(1000);
+    board.reset();
+    QVERIFY(read.waitForFinished(5000));
+    QCOMPARE(read.exitCode(), 1);
+    QVERIFY(QString::fromUtf8(read.readAllStandardOutput()).startsWith(QStringLiteral("COLLEGAMENTO PERSO SULLA PORTA ")));
+
+    // Ctrl-C while the program waits for the board.
+    QProcess wait;
+    wait.start(QStringLiteral(ROMIVO_CLI_TOOL), {"--port", "SIM", "--sim-fault", "no-dsr", "--wait-board", "60", "blank"});
+    QVERIFY(wait.waitForStarted());
+    QTest::qWait(500);
+    ::kill(pid_t(wait.processId()), SIGINT);
+    QVERIFY(wait.waitForFinished(5000));
+    QCOMPARE(wait.exitCode(), 130);
 }
 
 void TestCli::writeAsTheBoardReceivesIt_data()

@@ -1,6 +1,7 @@
 #include "CliOptions.h"
 
 #include "board/BoardFaults.h"
+#include "link/PortName.h"
 
 namespace {
 
@@ -94,8 +95,20 @@ std::optional<CliOptions> CliOptions::parse(const QStringList &arguments, QStrin
             return std::nullopt;
         }
     }
-    if (!options.help && !options.listPorts && options.steps.isEmpty()) {
+    if (options.help || options.listPorts)
+        return options;
+    if (options.steps.isEmpty()) {
         *error = QStringLiteral("no operation given");
+        return std::nullopt;
+    }
+    // A script that forgets the port must not "program" the simulated chip and succeed.
+    if (options.port.isEmpty()) {
+        *error = QStringLiteral("--port is required (the board's serial port, or SIM for the simulated board)");
+        return std::nullopt;
+    }
+    if ((!options.simChip.isEmpty() || !options.simFaults.isEmpty())
+        && selectPort(options.port).kind != PortSelection::Kind::Simulated) {
+        *error = QStringLiteral("--sim-chip and --sim-fault go with --port SIM only");
         return std::nullopt;
     }
     return options;
@@ -118,7 +131,8 @@ QString CliOptions::usage()
         "(.s19, .s28, .s37, .srec, .mot); locations a HEX or S-record file leaves unset are 0xFF.\n"
         "\n"
         "Options:\n"
-        "  --port PORT            a port number, a port name (/dev/ttyUSB0, COM3) or SIM (default)\n"
+        "  --port PORT            required: a port number, a port name (/dev/ttyUSB0, COM3), or SIM\n"
+        "                         for the built-in simulated board (no chip is programmed)\n"
         "  --list-ports           print the serial ports the system offers, and SIM, then exit\n"
         "  --sim-chip FILE        with SIM: start the simulated chip from FILE, save it back at exit\n"
         "  --sim-fault NAME[=VALUE]  with SIM: the simulated board misbehaves so (as romivo-board\n"
@@ -133,8 +147,9 @@ QString CliOptions::usage()
         "standard output; after a write, a read and a verify a line 'checksum SUM16 CRC32' gives\n"
         "the image's 16-bit byte sum and its CRC-32. Questions are answered OK.\n"
         "\n"
-        "Exit status: 0 every operation succeeded; 1 an operation reported a failure or stalled;\n"
-        "2 bad usage, a port that will not open, no board seen, a file that cannot be opened or\n"
-        "parsed; 130 interrupted (SIGINT or SIGTERM stop the running operation first; a read keeps\n"
+        "Exit status: 0 every operation succeeded; 1 an operation reported a failure or stalled,\n"
+        "or the port was lost;\n"
+        "2 bad usage, a port that will not open, no board seen, a file that cannot be opened,\n"
+        "read or parsed; 130 interrupted (SIGINT or SIGTERM stop the running operation first; a read keeps\n"
         "the bytes stored so far).\n");
 }

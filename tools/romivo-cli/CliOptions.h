@@ -13,7 +13,7 @@ struct CliOptions {
         QString file;
     };
 
-    QString port = QStringLiteral("SIM");
+    QString port;
     QString simChip;
     QStringList simFaults;
     double waitBoardSeconds = 5;

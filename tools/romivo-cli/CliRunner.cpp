@@ -2,6 +2,7 @@
 
 #include "link/CommandFrame.h"
 #include "link/PortName.h"
+#include "operations/ImageFile.h"
 #include "operations/ImageFormats.h"
 
 #include <QCoreApplication>
@@ -13,12 +14,11 @@
 
 namespace {
 
-QByteArray readImage(const QString &path)
+// The first 32,768 bytes of a file the read just wrote.
+QByteArray readBack(const QString &path)
 {
     QFile file(path);
-    QByteArray image = file.open(QIODevice::ReadOnly) ? file.read(Frame::ImageSize) : QByteArray();
-    image.append(Frame::ImageSize - image.size(), char(0xFF));
-    return image;
+    return file.open(QIODevice::ReadOnly) ? file.read(Frame::ImageSize) : QByteArray();
 }
 
 } // namespace
@@ -99,6 +99,10 @@ CliRunner::CliRunner(const CliOptions &options, QObject *parent)
       m_err(stderr)
 {
     m_dispatcher.setDsrHandling([this] { m_boardSeen = true; });
+    connect(&m_port, &SerialControl::portLost, this, [this](const QString &reason) {
+        m_portLost = true;
+        m_lostReason = reason;
+    });
 }
 
 void CliRunner::interrupt()
@@ -110,6 +114,8 @@ void CliRunner::interrupt()
 int CliRunner::run()
 {
     const bool simulated = selectPort(m_options.port).kind == PortSelection::Kind::Simulated;
+    if (simulated)
+        m_err << "romivo-cli: SIM is the simulated board: no chip is programmed or read" << Qt::endl;
     if (simulated && !m_options.simChip.isEmpty()) {
         QFile chip(m_options.simChip);
         if (chip.exists() && !chip.open(QIODevice::ReadOnly)) {
@@ -126,7 +132,7 @@ int CliRunner::run()
     }
     int status = Success;
     if (!openBoard()) {
-        status = Trouble;
+        status = m_interrupted ? Interrupted : m_portLost ? reportLostPort() : Trouble;
     } else {
         for (const CliOptions::Step &step : m_options.steps) {
             status = runStep(step);
@@ -138,8 +144,8 @@ int CliRunner::run()
     }
     // Whatever the last step sent is on its way to the board before the program ends.
     m_port.close();
-    if (simulated && !m_options.simChip.isEmpty())
-        saveSimulatedChip();
+    if (simulated && !m_options.simChip.isEmpty() && !saveSimulatedChip() && status == Success)
+        status = Trouble;
     return status;
 }
 
@@ -161,6 +167,8 @@ bool CliRunner::openBoard()
     poll.start(10);
     QTimer::singleShot(int(m_options.waitBoardSeconds * 1000), &loop, &QEventLoop::quit);
     loop.exec();
+    if (m_interrupted || m_portLost)
+        return false;
     if (!m_boardSeen) {
         m_err << "romivo-cli: no board seen on " << m_options.port << " (no DSR change in "
               << m_options.waitBoardSeconds << " s)" << Qt::endl;
@@ -169,32 +177,39 @@ bool CliRunner::openBoard()
     return true;
 }
 
+bool CliRunner::refuseFile(const QString &path, const QString &reason)
+{
+    m_err << "romivo-cli: " << path << ": " << reason << Qt::endl;
+    return false;
+}
+
+bool CliRunner::loadImage(const QString &path, QByteArray *image)
+{
+    // Checked before anything is sent: the window creates a missing file, a script gets told.
+    if (ImageFile::isPipeOrSocket(path))
+        return refuseFile(path, QStringLiteral("not a regular file (a FIFO or socket)"));
+    QFile file(path);
+    if (!QFileInfo::exists(path) || !file.open(QIODevice::ReadOnly))
+        return refuseFile(path, QFileInfo::exists(path) ? file.errorString() : QStringLiteral("No such file or directory"));
+    const ImageFormats::Parsed parsed = ImageFormats::decode(file);
+    if (!parsed.ok())
+        return refuseFile(path, parsed.error);
+    *image = parsed.image;
+    return true;
+}
+
 int CliRunner::runStep(const CliOptions::Step &step)
 {
     using Kind = CliOptions::Step::Kind;
-    QString path = step.file;
+    const QString &path = step.file;
     QByteArray image;
-    if (step.kind == Kind::Write || step.kind == Kind::Verify) {
-        const ImageFormats::Format format = ImageFormats::formatOf(path);
-        if (format != ImageFormats::Format::Raw) {
-            QFile file(path);
-            if (!file.open(QIODevice::ReadOnly)) {
-                m_err << "romivo-cli: cannot open " << path << ": " << file.errorString() << Qt::endl;
-                return Trouble;
-            }
-            const ImageFormats::Parsed parsed = ImageFormats::parse(path, file.readAll());
-            if (!parsed.ok()) {
-                m_err << "romivo-cli: " << path << ": " << parsed.error << Qt::endl;
-                return Trouble;
-            }
-            image = parsed.image;
-            path = m_scratch.filePath(QFileInfo(step.file).completeBaseName() + QStringLiteral(".bin"));
-            QFile raw(path);
-            if (!raw.open(QIODevice::WriteOnly | QIODevice::Truncate) || raw.write(image) != image.size()) {
-                m_err << "romivo-cli: cannot prepare the image of " << step.file << Qt::endl;
-                return Trouble;
-            }
-        }
+    // A directory is the operations' own case: "Nessun file selezionato".
+    const bool namesFile = !path.endsWith(u'/') && !QFileInfo(path).isDir();
+    if ((step.kind == Kind::Write || step.kind == Kind::Verify) && namesFile && !loadImage(path, &image))
+        return Trouble;
+    if (step.kind == Kind::Read && ImageFile::isPipeOrSocket(path)) {
+        refuseFile(path, QStringLiteral("not a regular file (a FIFO or socket)"));
+        return Trouble;
     }
 
     m_progress.begin(stepName(step.kind));
@@ -202,9 +217,11 @@ int CliRunner::runStep(const CliOptions::Step &step)
     switch (step.kind) {
     case Kind::Write: {
         m_operations.write.Command3_Click(path);
+        if (m_portLost)
+            return reportLostPort();
         const QStringList texts = m_operator.takeTexts();
         if (texts.contains(QStringLiteral("CORRETTO"))) {
-            printChecksum(image.isEmpty() ? readImage(path) : image);
+            printChecksum(image);
             return Success;
         }
         if (texts.contains(QStringLiteral("ERRORE")))
@@ -230,24 +247,32 @@ int CliRunner::runStep(const CliOptions::Step &step)
         return Trouble;
     }
     if (!waitUntilIdle())
-        return Failure;
+        return m_portLost ? reportLostPort() : Failure;
     const QStringList texts = m_operator.takeTexts();
     switch (step.kind) {
     case Kind::Read:
         if (!texts.contains(QStringLiteral("TERMINATO")))
             return Failure;
-        printChecksum(readImage(path));
+        printChecksum(readBack(path));
         return Success;
     case Kind::Verify:
         if (!texts.contains(QStringLiteral("VERIFICA ESEGUITA CORRETTAMENTE")))
             return Failure;
-        printChecksum(image.isEmpty() ? readImage(path) : image);
+        printChecksum(image);
         return Success;
     case Kind::Blank:
         return texts.contains(QStringLiteral("IL CHIP E' VUOTO")) ? Success : Failure;
     case Kind::Write:
         break;
     }
+    return Failure;
+}
+
+int CliRunner::reportLostPort()
+{
+    m_operations.stop();
+    m_progress.finish();
+    m_out << "COLLEGAMENTO PERSO SULLA PORTA " << m_options.port.trimmed() << '\n' << m_lostReason << Qt::endl;
     return Failure;
 }
 
@@ -260,7 +285,7 @@ bool CliRunner::waitUntilIdle()
     int lastAddress = m_state.currentAddress;
     bool stalled = false;
     connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (m_state.rxMode == RxMode::Idle || m_interrupted) {
+        if (m_state.rxMode == RxMode::Idle || m_interrupted || m_portLost) {
             loop.quit();
             return;
         }
@@ -280,7 +305,7 @@ bool CliRunner::waitUntilIdle()
         m_out << "FERMATO: NESSUN DATO DAL CHIP ALLA LOCAZIONE " << m_state.currentAddress << Qt::endl;
         return false;
     }
-    return !m_interrupted;
+    return !m_interrupted && !m_portLost;
 }
 
 void CliRunner::printChecksum(const QByteArray &image)
@@ -291,11 +316,15 @@ void CliRunner::printChecksum(const QByteArray &image)
     m_out << "checksum " << hex(ImageFormats::byteSum(image), 4) << ' ' << hex(ImageFormats::crc32(image), 8) << Qt::endl;
 }
 
-void CliRunner::saveSimulatedChip()
+bool CliRunner::saveSimulatedChip()
 {
     QFile chip(m_options.simChip);
     const QByteArray contents = m_port.simulated().board().chip().contents();
-    if (!chip.open(QIODevice::WriteOnly | QIODevice::Truncate) || chip.write(contents) != contents.size())
+    if (!chip.open(QIODevice::WriteOnly | QIODevice::Truncate) || chip.write(contents) != contents.size()
+        || !chip.flush()) {
         m_err << "romivo-cli: cannot save the simulated chip to " << m_options.simChip << ": " << chip.errorString()
               << Qt::endl;
+        return false;
+    }
+    return true;
 }

@@ -10,7 +10,6 @@
 
 #include <QElapsedTimer>
 #include <QStringList>
-#include <QTemporaryDir>
 #include <QTextStream>
 #include <QTimer>
 
@@ -63,7 +62,12 @@ private:
     // Runs the event loop until the started read, verify or blank check is over or stalls.
     bool waitUntilIdle();
     void printChecksum(const QByteArray &image);
-    void saveSimulatedChip();
+    bool saveSimulatedChip();
+    // Reads and decodes a write's or verify's image before anything is sent; false, said, when
+    // it is missing, unreadable, not a regular file, too large or malformed.
+    bool loadImage(const QString &path, QByteArray *image);
+    bool refuseFile(const QString &path, const QString &reason);
+    int reportLostPort();
 
     CliOptions m_options;
     SelectingSerialControl m_port;
@@ -73,9 +77,10 @@ private:
     TerminalProgress m_progress;
     QTimer m_timerWaitAck;
     Operations m_operations{m_port, m_state, m_dispatcher, m_operator, m_progress, m_timerWaitAck};
-    QTemporaryDir m_scratch;
     QTextStream m_out;
     QTextStream m_err;
     bool m_boardSeen = false;
     bool m_interrupted = false;
+    bool m_portLost = false;
+    QString m_lostReason;
 };

@@ -2,6 +2,7 @@
 #include "CliRunner.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QSerialPortInfo>
 #include <QSocketNotifier>
 #include <csignal>
@@ -25,6 +26,17 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("romivo"));
+
+    // A name the locale cannot spell (say \xff in UTF-8) reaches Qt as another name; a file of
+    // that other name would then be created, written or read in its place.
+    const QStringList arguments = app.arguments();
+    for (int i = 1; i < argc && i < arguments.size(); ++i) {
+        if (QFile::encodeName(arguments[i]) != QByteArray(argv[i])) {
+            std::fprintf(stderr, "romivo-cli: argument %d is not valid text in this locale: %s\n", i,
+                         qPrintable(arguments[i]));
+            return CliRunner::Trouble;
+        }
+    }
 
     QString error;
     const std::optional<CliOptions> options = CliOptions::parse(app.arguments().mid(1), &error);
