@@ -7,6 +7,8 @@
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
+#include <cstring>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -171,6 +173,21 @@ void QtSerialControl::pollDsr()
     }
 }
 
+QString QtSerialControl::lossReason() const
+{
+    // Qt words a read of nothing (the far end hung up) with whatever errno held last, often the
+    // modem-line probe's "Inappropriate ioctl for device". Ask the line itself instead.
+#ifdef Q_OS_UNIX
+    termios settings{};
+    if (::tcgetattr(m_port.handle(), &settings) != 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    pollfd line{m_port.handle(), POLLIN, 0};
+    if (::poll(&line, 1, 0) > 0 && (line.revents & POLLHUP))
+        return QStringLiteral("the line was hung up: the other end closed it");
+#endif
+    return m_port.errorString();
+}
+
 void QtSerialControl::onError(QSerialPort::SerialPortError error)
 {
     if (error != QSerialPort::ReadError && error != QSerialPort::ResourceError
@@ -179,7 +196,7 @@ void QtSerialControl::onError(QSerialPort::SerialPortError error)
     if (!m_port.isOpen() || m_closing)
         return;
     // Closed at once: Qt otherwise repeats the error without end and burns a core.
-    const QString reason = m_port.errorString();
+    const QString reason = lossReason();
     close();
     emit portLost(reason);
 }

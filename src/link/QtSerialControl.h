@@ -33,6 +33,7 @@ private:
     bool openDevice(const QString &systemName);
     void pollDsr();
     void drain();
+    QString lossReason() const;
     void onError(QSerialPort::SerialPortError error);
 
     QSerialPort m_port;

@@ -99,13 +99,15 @@ void ChipCheck::check(const QByteArray &bytes, const QByteArray &expected, bool 
 void ChipCheck::abortAtDifference(bool verify)
 {
     FormState &state = m_context.state;
+    // Taken now: clicks served in the yield (a stop, a new start) reset currentAddress.
+    const int location = state.currentAddress;
     m_aborting = true;
     QCoreApplication::processEvents();
     m_aborting = false;
     state.rxMode = RxMode::Idle;
     m_context.port.output(stopByte());
     if (verify)
-        m_context.op.fail(differenceText(state.currentAddress));
+        m_context.op.fail(differenceText(location));
     state.errorFound = 1;
     state.currentAddress = 0x8000;
     m_context.port.input();

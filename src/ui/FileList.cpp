@@ -7,8 +7,10 @@ FileList::FileList(QWidget *parent) : QListWidget(parent)
     setSelectionMode(QAbstractItemView::SingleSelection);
     // A click on the selected file counts too: it puts the name back after the box was edited.
     connect(this, &QListWidget::itemClicked, this, [this] { emit fileClicked(); });
-    connect(this, &QListWidget::currentItemChanged, this, [this](QListWidgetItem *current) {
-        if (current)
+    // The selection, not the current item: the focus passing through the list (Tab, a click on
+    // its empty part) makes an item current without selecting it, and must leave the box alone.
+    connect(this, &QListWidget::itemSelectionChanged, this, [this] {
+        if (!selectedItems().isEmpty())
             emit fileClicked();
     });
 }

@@ -4,9 +4,11 @@
 #include "link/SerialControl.h"
 #include "operations/Operations.h"
 #include "operations/Operator.h"
+#include "ui/ButtonColour.h"
 #include "ui/DirectoryList.h"
 #include "ui/DriveList.h"
 #include "ui/FileList.h"
+#include "ui/ProgramIcon.h"
 #include "ui/ProgressWindow.h"
 #include "ui/ServicePanel.h"
 #include "ui/Twips.h"
@@ -52,6 +54,7 @@ Form1::Form1(SerialControl &port, Operator &op, QWidget *parent)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Romivo"));
+    setWindowIcon(programIcon());
 
     m_timerWaitAck.setObjectName(QStringLiteral("timerWaitAck"));
     m_timerWaitAck.setInterval(500);
@@ -117,9 +120,7 @@ void Form1::Command1_Click()
 
 void Form1::showDisconnected()
 {
-    QPalette palette = m_command2->palette();
-    palette.setColor(QPalette::Button, QApplication::palette().color(QPalette::Button));
-    m_command2->setPalette(palette);
+    setButtonColour(m_command2, QColor());
     m_command2->setText(QStringLiteral("CONNECT"));
     for (QPushButton *button : m_operationButtons)
         button->setEnabled(false);
@@ -128,9 +129,7 @@ void Form1::showDisconnected()
 void Form1::connectedByBoard()
 {
     m_operator.beep();
-    QPalette palette = m_command2->palette();
-    palette.setColor(QPalette::Button, ConnectedGreen);
-    m_command2->setPalette(palette);
+    setButtonColour(m_command2, ConnectedGreen);
     m_command2->setText(QStringLiteral("CONNECTED !"));
     for (QPushButton *button : m_operationButtons)
         button->setEnabled(true);

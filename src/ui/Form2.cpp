@@ -1,6 +1,7 @@
 #include "ui/Form2.h"
 
 #include "ui/Fonts.h"
+#include "ui/ProgramIcon.h"
 #include "ui/Twips.h"
 
 #include <QLabel>
@@ -10,6 +11,7 @@ Form2::Form2(QWidget *parent) : QWidget(parent, Qt::Window)
 {
     setObjectName(QStringLiteral("Form2"));
     setWindowTitle(QStringLiteral("In progress........"));
+    setWindowIcon(programIcon());
     setFixedSize(twipsToPixels(3180), twipsToPixels(2325));
 
     m_textAvanzLoc = new QLineEdit(QStringLiteral("0"), this);

@@ -4,6 +4,7 @@
 #include "link/ReceiveDispatcher.h"
 #include "link/SerialControl.h"
 #include "operations/Operator.h"
+#include "ui/ButtonColour.h"
 #include "ui/Fonts.h"
 #include "ui/NumberText.h"
 #include "ui/Twips.h"
@@ -55,9 +56,7 @@ ServicePanel::ServicePanel(SerialControl &port, FormState &state, ReceiveDispatc
     connect(m_buttonReadData, &QPushButton::clicked, this, &ServicePanel::buttonReadData_Click);
     m_textReadData = addNumberBox("textReadData", {2160, 2640, 1455, 615});
     QPushButton *buttonWriteData = addButton("buttonWriteData", QStringLiteral("SCRIVO DATO"), {3720, 2640, 1695, 615});
-    QPalette red = buttonWriteData->palette();
-    red.setColor(QPalette::Button, QColor(255, 0, 0));
-    buttonWriteData->setPalette(red);
+    setButtonColour(buttonWriteData, QColor(255, 0, 0));
     connect(buttonWriteData, &QPushButton::clicked, this, &ServicePanel::buttonWriteData_Click);
     QPushButton *buttonPompoClock = addButton("buttonPompoClock", QStringLiteral("POSIZIONO"), {360, 3360, 1695, 615});
     connect(buttonPompoClock, &QPushButton::clicked, this, &ServicePanel::buttonPompoClock_Click);

@@ -18,6 +18,7 @@ private slots:
     void dataDuringTheAbortYieldIsNotCheckData();
     void stopPairings();
     void serviceReadLeftInModeOneIsStoppedFirst();
+    void clicksDuringTheAbortYieldDoNotMoveTheReportedLocation();
     void verifyPathsThatNameNoFile();
     void readAndVerifyEndedByAWritePressStillWorkAfterwards();
     void writeOverAProgrammedChipThenVerify();
@@ -155,6 +156,31 @@ void TestCheck::dataDuringTheAbortYieldIsNotCheckData()
     QTest::qWait(100);
     QCOMPARE(b.op.texts(), QStringList{"IL CHIP NON E' VUOTO"});
     QCOMPARE(b.sendsOf(StopByte), 2);
+}
+
+void TestCheck::clicksDuringTheAbortYieldDoNotMoveTheReportedLocation()
+{
+    // A stop and a new start served in the abort's yield reset the location; the box must
+    // still name the location that differed.
+    Bench b;
+    b.port.line().setReadChunk(40000);
+    QByteArray chip = erased();
+    chip[1000] = 0x00;
+    b.chip().load(chip);
+    const QString path = b.file(QStringLiteral("ff.bin"), erased());
+    bool clicked = false;
+    b.dispatcher.setHandling(RxMode::Verify, [&](const QByteArray &bytes) {
+        if (!clicked) {  // served in the first event-loop pass after this: the abort's yield
+            clicked = true;
+            QTimer::singleShot(0, [&] {
+                b.ops.check.Command7_Click(path);
+                b.ops.check.Command7_Click(path);
+            });
+        }
+        b.ops.check.receiveVerify(bytes);
+    });
+    b.ops.check.Command7_Click(path);
+    QVERIFY(b.waitForMessage(QStringLiteral("ERRORE al byte  1000"), 5000));
 }
 
 void TestCheck::stopPairings()

@@ -4,6 +4,7 @@
 #include "ui/DriveList.h"
 #include "ui/FileList.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -58,6 +59,7 @@ private slots:
     void rootGivesDoubledSeparator();
     void everyFileListedWithoutFilter();
     void typedTextUsedUntilAListOverwritesIt();
+    void focusPassingThroughTheFileListKeepsTheTypedPath();
     void vanishedDirectoryKeepsListsConsistent();
     void unreadableDriveKeepsPreviousDrive();
 
@@ -148,6 +150,35 @@ void TestFileSelection::rootGivesDoubledSeparator()
     QCOMPARE(w.box("textNomeFile")->text(), QStringLiteral("//"));
     QCOMPARE(dir1->count() > 1, true);
     QCOMPARE(dir1->item(0)->text(), QStringLiteral("/"));
+}
+
+void TestFileSelection::focusPassingThroughTheFileListKeepsTheTypedPath()
+{
+    Window w;
+    w.form.show();
+    QVERIFY(QTest::qWaitForWindowActive(&w.form));
+    auto *file1 = w.get<FileList>("File1");
+    QVERIFY(w.get<DirectoryList>("Dir1")->setPath(m_root + QStringLiteral("/lavori/dati")));
+    QLineEdit *box = w.box("textNomeFile");
+    box->setFocus();
+    box->selectAll();
+    const QString typed = QStringLiteral("/mnt/usb/firmware.bin");
+    QTest::keyClicks(box, typed);
+
+    // Tab into the list and on, Shift+Tab back into it, a click on its empty part.
+    for (int i = 0; i < 30 && !file1->hasFocus(); ++i)
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QVERIFY(file1->hasFocus());
+    QTest::keyClick(file1, Qt::Key_Tab);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+    QVERIFY(file1->hasFocus());
+    QTest::mouseClick(file1->viewport(), Qt::LeftButton, {}, QPoint(5, file1->viewport()->height() - 3));
+    QCOMPARE(box->text(), typed);
+
+    // Choosing a file with the keyboard is a selection: the box takes it.
+    QTest::keyClick(file1, Qt::Key_Down);
+    QVERIFY(!file1->fileName().isEmpty());
+    QCOMPARE(box->text(), m_root + QStringLiteral("/lavori/dati/") + file1->fileName());
 }
 
 void TestFileSelection::everyFileListedWithoutFilter()

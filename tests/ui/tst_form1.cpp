@@ -28,6 +28,12 @@ QString captionOf(QWidget *widget)
 
 const QColor Green = QColor(0, 255, 0);
 
+// The colour the operator sees on a button's face, beside its caption.
+QColor face(QPushButton *button)
+{
+    return button->grab().toImage().pixelColor(4, button->height() / 2);
+}
+
 } // namespace
 
 class TestForm1 : public QObject {
@@ -143,14 +149,19 @@ void TestForm1::startsDisconnectedWithTimersAndLogo()
     w.form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w.form));
     QCOMPARE(w.form.windowTitle(), QStringLiteral("Romivo"));
+    const Form2 progressWindow;
+    for (const QWidget *window : {static_cast<const QWidget *>(&w.form), static_cast<const QWidget *>(&progressWindow)})
+        QVERIFY(window->windowIcon().availableSizes().contains(QSize(32, 32)));
     QCOMPARE(w.form.centralWidget()->size(), QSize(609, 472));
     QVERIFY(w.form.menuBar()->isVisible());
 
     for (const char *name : {"Command3", "Command6", "Command7", "Command8"})
         QVERIFY2(!w.button(name)->isEnabled(), name);
     QVERIFY(w.button("Command1")->isEnabled());
-    QCOMPARE(w.button("Command2")->palette().color(QPalette::Button), QApplication::palette().color(QPalette::Button));
-    QCOMPARE(w.button("buttonWriteData")->palette().color(QPalette::Button), QColor(255, 0, 0));
+    QVERIFY(face(w.button("Command2")) != Green);
+    w.form.menuService_Click();
+    QCOMPARE(face(w.button("buttonWriteData")), QColor(255, 0, 0));
+    w.form.menuService_Click();
     QVERIFY(!w.get("Frame1")->isVisible());
     QCOMPARE(w.box("textNomeFile")->text(), QString());
     QVERIFY(!w.port.isOpen());
@@ -245,14 +256,16 @@ void TestForm1::tabSkipsDisabledAndHiddenControls()
 void TestForm1::connectWaitsForDsrThenDisconnectRestores()
 {
     Window w;
-    const QColor face = w.button("Command2")->palette().color(QPalette::Button);
+    w.form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w.form));
+    const QColor unconnected = face(w.button("Command2"));
     w.connectTo(QStringLiteral("sim"));
     QVERIFY(w.port.isOpen());
     // Nothing changes until the board's DSR change comes through the event queue.
     QCOMPARE(w.button("Command2")->text(), QStringLiteral("CONNECT"));
     QVERIFY(!w.button("Command3")->isEnabled());
     QTRY_COMPARE(w.button("Command2")->text(), QStringLiteral("CONNECTED !"));
-    QCOMPARE(w.button("Command2")->palette().color(QPalette::Button), Green);
+    QCOMPARE(face(w.button("Command2")), Green);
     for (const char *name : {"Command3", "Command6", "Command7", "Command8"})
         QVERIFY2(w.button(name)->isEnabled(), name);
     QCOMPARE(w.op.beeps(), 1);
@@ -261,7 +274,7 @@ void TestForm1::connectWaitsForDsrThenDisconnectRestores()
     w.button("Command1")->click();
     QVERIFY(!w.port.isOpen());
     QCOMPARE(w.button("Command2")->text(), QStringLiteral("CONNECT"));
-    QCOMPARE(w.button("Command2")->palette().color(QPalette::Button), face);
+    QCOMPARE(face(w.button("Command2")), unconnected);
     for (const char *name : {"Command3", "Command6", "Command7", "Command8"})
         QVERIFY2(!w.button(name)->isEnabled(), name);
 
