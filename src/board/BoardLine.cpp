@@ -15,7 +15,9 @@ void BoardLine::fromProgram(const QByteArray &bytes)
     if (bytes.isEmpty())
         return;
     if (m_paced) {
-        m_towardsBoard.append(bytes);
+        const qsizetype room = qMax<qsizetype>(0, ReceiveBufferSize - m_towardsBoard.size());
+        m_towardsBoard.append(bytes.left(room));
+        m_droppedTowardsBoard += bytes.size() - qMin(room, bytes.size());
     } else {
         m_board.receive(bytes, nowMs());
         emit reachedBoard(bytes);

@@ -31,6 +31,10 @@ public:
     void setReceiverReady(bool ready);
 
     void fromProgram(const QByteArray &bytes);
+    // Paced, what waits for the line towards the board is bounded as a board's receive buffer
+    // is: a client that floods it loses what does not fit, counted here.
+    static constexpr qsizetype ReceiveBufferSize = 65536;
+    qint64 droppedTowardsBoard() const { return m_droppedTowardsBoard; }
     // Drops what is in flight in both directions.
     void clear();
     // Milliseconds since the line was made, the clock of every timestamp it gives.
@@ -53,6 +57,7 @@ private:
     QTimer m_timer;
     QElapsedTimer m_clock;
     QByteArray m_towardsBoard;
+    qint64 m_droppedTowardsBoard = 0;
     bool m_paced = false;
     int m_chunk = 4096;
     qint64 m_inEpochUs = 0;

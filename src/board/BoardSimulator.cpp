@@ -102,7 +102,7 @@ void BoardSimulator::execute(quint8 argument, quint8 code)
     case CommandCode::OeHigh: m_oeLow = false; break;
     case CommandCode::OeLow: m_oeLow = true; break;
     case CommandCode::ReadData:
-        m_replies.append(char(m_chip.read(m_address)));
+        reply(char(m_chip.read(m_address)));
         answered = true;
         break;
     case CommandCode::WriteData: m_chip.program(m_address, argument); break;
@@ -135,7 +135,7 @@ void BoardSimulator::execute(quint8 argument, quint8 code)
         return;
     }
     if (!answered)
-        m_replies.append(m_faults.strayBytes);
+        reply(m_faults.strayBytes);
 }
 
 void BoardSimulator::writeByte(quint8 byte)
@@ -143,7 +143,7 @@ void BoardSimulator::writeByte(quint8 byte)
     m_chip.program(m_block * Frame::BlockSize + m_offset, byte);
     ++m_offset;
     if (m_block == m_faults.failDuringBlock && m_offset == Frame::BlockSize / 2) {
-        m_replies.append(char(m_faults.failByte));
+        reply(char(m_faults.failByte));
         dropWrite();
         return;
     }
@@ -152,10 +152,10 @@ void BoardSimulator::writeByte(quint8 byte)
     if (m_block == m_faults.silentFromBlock) {
         dropWrite();
     } else if (m_block == m_faults.failInsteadOfAck) {
-        m_replies.append(char(m_faults.failByte));
+        reply(char(m_faults.failByte));
         dropWrite();
     } else {
-        m_replies.append(char(Frame::BlockDone));
+        reply(char(Frame::BlockDone));
         ++m_blocksAcknowledged;
         m_state = State::WriteAwaitingNextBlock;
     }

@@ -37,7 +37,11 @@ public:
     QByteArray transmit(int maximum);
     bool hasOutput() const;
     // Bytes sent unasked, as a noisy board or line would.
-    void sendUnasked(const QByteArray &bytes) { m_replies.append(bytes); }
+    void sendUnasked(const QByteArray &bytes) { reply(bytes); }
+    // A real board's transmit buffer is small: answers beyond it (a client that sends commands
+    // and never reads) are dropped and counted.
+    static constexpr qsizetype ReplyBufferSize = 4096;
+    qint64 droppedReplies() const { return m_droppedReplies; }
     // Drops everything the board was about to send (the port closed).
     void dropOutput();
 
@@ -56,6 +60,14 @@ public:
     static constexpr int MaxRecordedErrors = 100;
 
 private:
+    void reply(const QByteArray &bytes)
+    {
+        const qsizetype room = qMax<qsizetype>(0, ReplyBufferSize - m_replies.size());
+        m_replies.append(bytes.left(room));
+        m_droppedReplies += bytes.size() - qMin(room, bytes.size());
+    }
+    void reply(char byte) { reply(QByteArray(1, byte)); }
+
     void commandByte(quint8 byte);
     void execute(quint8 argument, quint8 code);
     void writeByte(quint8 byte);
@@ -68,6 +80,7 @@ private:
     State m_state = State::Commands;
     QByteArray m_frame;
     QByteArray m_replies;
+    qint64 m_droppedReplies = 0;
     int m_streamSent = 0;
     int m_streamEnd = 0;
     int m_address = 0;

@@ -1,3 +1,4 @@
+#include "board/BoardLine.h"
 #include "board/BoardSimulator.h"
 #include "link/CommandFrame.h"
 
@@ -59,6 +60,7 @@ private slots:
     void stuckBitsWillNotProgram();
     void faultOptions_data();
     void faultOptions();
+    void floodingClientIsBoundedAndCounted();
 };
 
 void TestBoard::writeThenStreamGivesTheImageBack()
@@ -274,6 +276,23 @@ void TestBoard::faultOptions()
     QString error;
     QCOMPARE(faults.apply(option, &error), accepted);
     QCOMPARE(error.isEmpty(), accepted);
+}
+
+void TestBoard::floodingClientIsBoundedAndCounted()
+{
+    // A client that sends commands and never reads must not make the board grow without end.
+    BoardSimulator board;
+    QByteArray commands;
+    for (int i = 0; i < 10000; ++i)
+        commands += QByteArray::fromHex("ff0012");
+    board.receive(commands, 0);
+    QCOMPARE(board.droppedReplies(), 10000 - BoardSimulator::ReplyBufferSize);
+    QCOMPARE(board.transmit(1 << 20).size(), BoardSimulator::ReplyBufferSize);
+
+    BoardLine line(board);
+    line.setPaced(true);
+    line.fromProgram(QByteArray(1 << 20, char(0x00)));
+    QCOMPARE(line.droppedTowardsBoard(), (1 << 20) - BoardLine::ReceiveBufferSize);
 }
 
 QTEST_GUILESS_MAIN(TestBoard)

@@ -92,6 +92,12 @@ void TestCli::usageAndHelp()
         QVERIFY(run.lines.isEmpty());
         QVERIFY(run.errors.contains(QStringLiteral("usage: romivo-cli")));
     }
+    // The board refuses a chip file it could not save before the session starts, not after it.
+    QProcess board;
+    board.start(QStringLiteral(ROMIVO_BOARD_TOOL), {"--save", "/nonexistent-romivo/chip.bin"});
+    QVERIFY(board.waitForFinished(5000));
+    QCOMPARE(board.exitCode(), 2);
+
     const Run ports = cli({QStringLiteral("--list-ports")});
     QCOMPARE(ports.status, 0);
     QVERIFY(ports.lines.last().startsWith(QStringLiteral("SIM")));
@@ -121,6 +127,13 @@ void TestCli::writeVerifyAndReadOnOneSimulatedChip()
     QCOMPARE(second.status, 1);
     QCOMPARE(second.lines, (QStringList{"TERMINATO", "checksum 8200 5F604E8B", "IL CHIP NON E' VUOTO"}));
     QCOMPARE(contents(back), image);
+
+    // A run that cannot keep its simulated chip does not pass.
+    QCOMPARE(QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+i"), chip}), 0);
+    const Run unsaved = cli({"--port", "SIM", "--sim-chip", chip, "read", back});
+    QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-i"), chip});
+    QCOMPARE(unsaved.status, 2);
+    QVERIFY2(unsaved.errors.contains(QStringLiteral("cannot save the simulated chip")), qPrintable(unsaved.errors));
 }
 
 void TestCli::failuresAndTheirStatuses()

@@ -19,6 +19,7 @@ public:
     // Opens the pseudo-terminal; false with `error` when the system refuses.
     bool start(QString *error);
     QString slavePath() const { return m_slavePath; }
+    qint64 droppedTowardsBoard() const { return m_line.droppedTowardsBoard(); }
     // Every byte received and sent, with a timestamp, one line per piece.
     bool setLog(const QString &path, QString *error);
 

@@ -74,6 +74,17 @@ int main(int argc, char *argv[])
         board.chip().load(file.read(Eprom27C256::Size));
     }
 
+    // Checked now, not after a whole session whose chip would then be lost.
+    if (parser.isSet(save)) {
+        QFile file(parser.value(save));
+        const bool existed = file.exists();
+        if (!file.open(QIODevice::ReadWrite))
+            return fail(QStringLiteral("--save %1: %2").arg(file.fileName(), file.errorString()));
+        file.close();
+        if (!existed)
+            file.remove();
+    }
+
     PtyBoardServer server(board, parser.isSet(paced));
     QString error;
     if (parser.isSet(logOption) && !server.setLog(parser.value(logOption), &error))
@@ -96,6 +107,8 @@ int main(int argc, char *argv[])
     std::fflush(stdout);
 
     const int status = app.exec();
+    if (const qint64 dropped = board.droppedReplies() + server.droppedTowardsBoard(); dropped > 0)
+        QTextStream(stderr) << "romivo-board: dropped " << dropped << " bytes a flooding client never made room for\n";
     if (parser.isSet(save)) {
         QFile file(parser.value(save));
         if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)
