@@ -20,9 +20,9 @@ int main(int argc, char **argv)
     Form1 form1(port, messages);
     messages.setParent(&form1);
     // "Esci" and the close box end the program where it stands, also in the middle of an
-    // operation; the system releases the files. What was sent to the board still leaves first.
-    form1.setEndProgram([&port] {
-        port.close();
+    // operation; the system releases the files. The window has closed the port first, so what
+    // was sent to the board has left.
+    form1.setEndProgram([] {
         std::fflush(nullptr);
         std::_Exit(0);
     });

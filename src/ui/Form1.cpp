@@ -167,12 +167,20 @@ void Form1::menuService_Click()
 
 void Form1::menuEsci_Click()
 {
-    m_endProgram();
+    endProgram();
 }
 
 void Form1::closeEvent(QCloseEvent *event)
 {
     event->accept();
+    endProgram();
+}
+
+void Form1::endProgram()
+{
+    // What the board was sent is on its way before the program ends (bounded, so a dead port
+    // cannot hold the exit); the window's appearance no longer matters.
+    m_port.close();
     m_endProgram();
 }
 

@@ -64,6 +64,7 @@ private:
     void portLost(const QString &reason);
     void outputDropped();
     void composeFileName();
+    void endProgram();
 
     SerialControl &m_port;
     Operator &m_operator;

@@ -402,9 +402,14 @@ void TestForm1::esciAndCloseBoxEndTheProgram()
 {
     Window w;
     w.form.show();
+    QVERIFY(w.connectSim());
+    // The port is closed first: closing sends what is still queued before the process ends.
     w.form.findChild<QAction *>(QStringLiteral("menuEsci"))->trigger();
     QCOMPARE(w.ends, 1);
+    QVERIFY(!w.port.isOpen());
+    QVERIFY(w.connectSim());
     w.form.close();
+    QVERIFY(!w.port.isOpen());
     QCOMPARE(w.ends, 2);
     QVERIFY(w.op.messages().isEmpty());
 }
