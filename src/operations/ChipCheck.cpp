@@ -121,6 +121,8 @@ void ChipCheck::end(bool verify)
     FormState &state = m_context.state;
     progressOff(m_context.progress);
     state.rxMode = RxMode::Idle;
+    if (state.errorFound == 0)
+        m_context.stream.boardIdle();
     if (verify) {
         if (state.errorFound == 0)
             m_context.op.tell(QStringLiteral("VERIFICA ESEGUITA CORRETTAMENTE"));

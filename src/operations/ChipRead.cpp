@@ -67,6 +67,7 @@ void ChipRead::receive(const QByteArray &bytes)
     if (state.currentAddress > 0x7FFF) {
         progressOff(m_context.progress);
         state.rxMode = RxMode::Idle;
+        m_context.stream.boardIdle();
         m_context.op.tell(QStringLiteral("TERMINATO"), BoxTitle::Application);
         file.close();
     }

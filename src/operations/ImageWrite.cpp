@@ -6,6 +6,7 @@
 #include "operations/ImageFile.h"
 #include "operations/Operator.h"
 #include "operations/ProgressDisplay.h"
+#include "operations/StreamStart.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -70,6 +71,8 @@ void ImageWrite::stream(const QByteArray &image)
         m_context.port.output(nextBlockFrame());
     }
 
+    if (state.ackFlag != 1)
+        m_context.stream.boardIdle();
     m_context.op.tell(state.ackFlag == 1 ? QStringLiteral("ERRORE") : QStringLiteral("CORRETTO"), BoxTitle::Application);
 }
 

@@ -15,9 +15,9 @@ StreamStart::StreamStart(SerialControl &port, FormState &state, QObject *parent)
 void StreamStart::begin()
 {
     m_mode = m_state.rxMode;
-    if (m_port.msSinceInput() >= QuietMs) {
+    if (!m_mayBeFlowing || m_port.msSinceInput() >= QuietMs) {
         m_waiting = false;
-        m_port.output(streamFrame());
+        sendStreamFrame();
         return;
     }
     m_waiting = true;
@@ -56,5 +56,11 @@ void StreamStart::quietReached()
         return;
     }
     m_waiting = false;
+    sendStreamFrame();
+}
+
+void StreamStart::sendStreamFrame()
+{
+    m_mayBeFlowing = true;
     m_port.output(streamFrame());
 }

@@ -24,6 +24,8 @@ public:
     bool dropWhileWaiting();
     // A stop ends the wait too.
     void cancel();
+    // The board has sent a whole stream, or taken a whole write: it is not streaming now.
+    void boardIdle() { m_mayBeFlowing = false; }
     bool waiting() const { return m_waiting; }
 
     // How long the line must be quiet before the stream is asked for.
@@ -33,6 +35,7 @@ public:
 
 private:
     void quietReached();
+    void sendStreamFrame();
 
     SerialControl &m_port;
     FormState &m_state;
@@ -40,4 +43,7 @@ private:
     QElapsedTimer m_flowing;
     std::int16_t m_mode = 0;
     bool m_waiting = false;
+    // Until the board has been seen to finish, a stream may be flowing (one that was stopped,
+    // or one another program left running before this one opened the port).
+    bool m_mayBeFlowing = true;
 };
