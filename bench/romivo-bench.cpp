@@ -3,10 +3,8 @@
 // romivo-bench [--json] [--board PATH-TO-romivo-board] [--only sim-paced|pty-paced|sim-fast]
 #include "board/SimulatedSerialControl.h"
 #include "link/QtSerialControl.h"
-#include "link/ReceiveDispatcher.h"
-#include "operations/Operations.h"
-#include "operations/ProgressDisplay.h"
-#include "operations/ScriptedOperator.h"
+#include "operations/Operator.h"
+#include "operations/Session.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -35,10 +33,10 @@ double cpuSeconds()
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-struct NoProgress : ProgressDisplay {
-    void setRefreshing(bool) override {}
-    void setShown(bool) override {}
-    void refreshNow() override {}
+// Answers every question OK and shows nothing.
+struct AnsweringOperator : Operator {
+    bool show(const OperatorMessage &) override { return true; }
+    void beep() override {}
 };
 
 struct Figure {
@@ -52,13 +50,8 @@ struct Figure {
 // Runs the four operations over `port` and times each.
 QList<Figure> runFour(SerialControl &port, const QString &workDir)
 {
-    FormState state;
-    ReceiveDispatcher dispatcher(port, state);
-    ScriptedOperator op;
-    NoProgress progress;
-    QTimer timerWaitAck;
-    Operations ops(port, state, dispatcher, op, progress, timerWaitAck);
-
+    AnsweringOperator op;
+    Session session(port, op);
     QByteArray image(32768, '\0');
     for (int i = 0; i < image.size(); ++i)
         image[i] = char((i * 7) ^ (i >> 8));
@@ -68,41 +61,37 @@ QList<Figure> runFour(SerialControl &port, const QString &workDir)
         file.write(image);
     file.close();
 
-    // Sleeps until the expected box is shown: no polling that would add wake-ups or delay.
-    auto waitFor = [&](const QString &text) {
-        if (op.texts().contains(text))
-            return true;
+    // Sleeps until the operation announces its end: no polling that would add wake-ups or delay.
+    auto timed = [&](const QString &name, double bytes, Outcome expected, const std::function<void()> &start) {
+        std::optional<OperationResult> result;
         QEventLoop loop;
-        op.setWhileShown([&](const OperatorMessage &message) {
-            if (message.text == text)
-                QTimer::singleShot(0, &loop, &QEventLoop::quit);
+        const auto connection = QObject::connect(&session, &Session::finished, &loop, [&](OperationResult r) {
+            result = r;
+            loop.quit();
         });
         QTimer::singleShot(120000, &loop, &QEventLoop::quit);
-        loop.exec();
-        op.setWhileShown({});
-        return op.texts().contains(text);
-    };
-    auto timed = [&](const QString &name, double bytes, const QString &expected, const std::function<void()> &start) {
-        op.clear();
         QElapsedTimer wall;
         wall.start();
         const double cpu = cpuSeconds();
         start();
-        const bool ok = waitFor(expected);
+        if (!result)
+            loop.exec();
+        QObject::disconnect(connection);
+        const bool ok = result && result->outcome == expected;
         return Figure{name, wall.nsecsElapsed() / 1e9, cpuSeconds() - cpu, bytes / LineRate, ok};
     };
     QList<Figure> figures;
-    figures << timed(QStringLiteral("write"), WriteBytes, QStringLiteral("CORRETTO"), [&] { ops.write.Command3_Click(imagePath); });
-    figures << timed(QStringLiteral("read"), StreamBytes, QStringLiteral("TERMINATO"),
-                     [&] { ops.read.Command6_Click(workDir + QStringLiteral("/read.bin")); });
-    figures << timed(QStringLiteral("verify"), StreamBytes, QStringLiteral("VERIFICA ESEGUITA CORRETTAMENTE"),
-                     [&] { ops.check.Command7_Click(imagePath); });
+    figures << timed(QStringLiteral("write"), WriteBytes, Outcome::Written, [&] { session.write().Command3_Click(imagePath); });
+    figures << timed(QStringLiteral("read"), StreamBytes, Outcome::ReadDone,
+                     [&] { session.read().Command6_Click(workDir + QStringLiteral("/read.bin")); });
+    figures << timed(QStringLiteral("verify"), StreamBytes, Outcome::Verified,
+                     [&] { session.check().Command7_Click(imagePath); });
     // Blank check of an erased chip streams all of it.
     auto *sim = qobject_cast<SimulatedSerialControl *>(&port);
     if (!sim)
         return figures;  // the board on the terminal keeps its programmed chip
     sim->board().chip().erase();
-    figures << timed(QStringLiteral("blank"), StreamBytes, QStringLiteral("IL CHIP E' VUOTO"), [&] { ops.check.Command8_Click(); });
+    figures << timed(QStringLiteral("blank"), StreamBytes, Outcome::Blank, [&] { session.check().Command8_Click(); });
     return figures;
 }
 

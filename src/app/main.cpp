@@ -1,5 +1,6 @@
 // Romivo: programs, reads, verifies and blank-checks a 27C256 EPROM on a programmer board.
 #include "board/SelectingSerialControl.h"
+#include "operations/Session.h"
 #include "ui/Form1.h"
 #include "ui/MessageBoxOperator.h"
 
@@ -17,7 +18,8 @@ int main(int argc, char **argv)
 
     SelectingSerialControl port;
     MessageBoxOperator messages;
-    Form1 form1(port, messages);
+    Session session(port, messages);
+    Form1 form1(session);
     messages.setParent(&form1);
     // "Esci" and the close box end the program where it stands, also in the middle of an
     // operation; the system releases the files. The window has closed the port first, so what

@@ -4,6 +4,7 @@
 #include "link/ReceiveDispatcher.h"
 #include "link/SerialControl.h"
 #include "operations/ImageFile.h"
+#include "operations/Messages.h"
 #include "operations/Operator.h"
 #include "operations/ProgressDisplay.h"
 #include "operations/StreamStart.h"
@@ -16,12 +17,6 @@ ChipCheck::ChipCheck(OperationContext context, ReceiveDispatcher &dispatcher, QO
 {
     dispatcher.setHandling(RxMode::Verify, [this](const QByteArray &bytes) { receiveVerify(bytes); });
     dispatcher.setHandling(RxMode::BlankCheck, [this](const QByteArray &bytes) { receiveBlankCheck(bytes); });
-}
-
-QString ChipCheck::differenceText(int location)
-{
-    // One blank where a sign would stand: two blanks between the word and the digits.
-    return QStringLiteral("ERRORE al byte  ") + QString::number(location);
 }
 
 void ChipCheck::Command7_Click(const QString &nomeFile)
@@ -42,20 +37,22 @@ void ChipCheck::confrontaFile(const QString &nomeFile)
 {
     FormState &state = m_context.state;
     if (state.rxMode != RxMode::Idle) {
-        stopRunningOperation(m_context);
+        stopAndAnnounce(m_context);
         return;
     }
     if (state.blankCheck == 1) {
         state.rxMode = RxMode::BlankCheck;
     } else {
         releaseAbandonedFile(m_context);
-        const ImageOpen outcome = ImageFile::openForReading(m_context.operationFile, nomeFile);
-        if (!ImageFile::report(m_context.op, outcome, nomeFile))
+        const ImageOpen opened = ImageFile::openForReading(m_context.operationFile, nomeFile);
+        if (opened != ImageOpen::Opened) {
+            m_context.announce({ImageFile::report(m_context.op, opened, nomeFile), 0});
             return;
+        }
         const ImageFormats::Parsed image = ImageFile::chipImage(m_context.operationFile);
         if (!image.ok()) {
             m_context.operationFile.close();
-            m_context.op.fail(ImageFile::invalidImageText(nomeFile, image.error));
+            m_context.announce({ImageFile::reportInvalid(m_context.op, nomeFile, image.error), 0});
             return;
         }
         m_image = image.image;
@@ -101,13 +98,14 @@ void ChipCheck::abortAtDifference(bool verify)
     FormState &state = m_context.state;
     // Taken now: clicks served in the yield (a stop, a new start) reset currentAddress.
     const int location = state.currentAddress;
+    m_differenceAt = location;
     m_aborting = true;
     QCoreApplication::processEvents();
     m_aborting = false;
     state.rxMode = RxMode::Idle;
     m_context.port.output(stopByte());
     if (verify)
-        m_context.op.fail(differenceText(location));
+        m_context.op.show(Messages::message(MessageId::Differs, {{}, {}, location}));
     state.errorFound = 1;
     state.currentAddress = 0x8000;
     m_context.port.input();
@@ -123,17 +121,17 @@ void ChipCheck::end(bool verify)
     state.rxMode = RxMode::Idle;
     if (state.errorFound == 0)
         m_context.stream.boardIdle();
+    const bool equal = state.errorFound == 0;
     if (verify) {
-        if (state.errorFound == 0)
-            m_context.op.tell(QStringLiteral("VERIFICA ESEGUITA CORRETTAMENTE"));
+        if (equal)
+            m_context.op.show(Messages::message(MessageId::Verified));
         state.errorFound = 0;
         if (m_context.operationFile.isOpen())
             m_context.operationFile.close();
+        m_context.announce({equal ? Outcome::Verified : Outcome::Differs, equal ? state.currentAddress : m_differenceAt});
     } else {
-        if (state.errorFound == 0)
-            m_context.op.tell(QStringLiteral("IL CHIP E' VUOTO"));
-        else
-            m_context.op.fail(QStringLiteral("IL CHIP NON E' VUOTO"));
+        m_context.op.show(Messages::message(equal ? MessageId::Blank : MessageId::NotBlank));
         state.errorFound = 0;
+        m_context.announce({equal ? Outcome::Blank : Outcome::NotBlank, equal ? state.currentAddress : m_differenceAt});
     }
 }

@@ -15,8 +15,6 @@ class ChipCheck : public QObject {
 public:
     ChipCheck(OperationContext context, ReceiveDispatcher &dispatcher, QObject *parent = nullptr);
 
-    static QString differenceText(int location);
-
     void Command7_Click(const QString &nomeFile);
     void Command8_Click();
     void confrontaFile(const QString &nomeFile);
@@ -35,4 +33,5 @@ private:
     QByteArray m_image;        // what the verify compares against
     QByteArray m_erased;       // what the blank check compares against
     bool m_aborting = false;   // the abort's yield is under way
+    int m_differenceAt = 0;    // the location of the last difference found
 };

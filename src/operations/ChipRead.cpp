@@ -4,18 +4,12 @@
 #include "link/ReceiveDispatcher.h"
 #include "link/SerialControl.h"
 #include "operations/ImageFile.h"
+#include "operations/Messages.h"
 #include "operations/Operator.h"
 #include "operations/ProgressDisplay.h"
 #include "operations/StreamStart.h"
 
 #include <QFile>
-
-const QString ChipRead::Question = QStringLiteral("Leggo EPROM e scrivo sul file selezionato, sei sicuro ?");
-
-QString ChipRead::writeFailedText(const QString &path, const QString &reason)
-{
-    return QStringLiteral("LETTURA INTERROTTA: IMPOSSIBILE SCRIVERE SUL FILE ") + path + u'\n' + reason;
-}
 
 ChipRead::ChipRead(OperationContext context, ReceiveDispatcher &dispatcher, QObject *parent)
     : QObject(parent), m_context(context)
@@ -27,16 +21,20 @@ void ChipRead::Command6_Click(const QString &nomeFile)
 {
     FormState &state = m_context.state;
     m_context.port.input();
-    if (!m_context.op.ask(Question))
+    if (!m_context.op.show(Messages::message(MessageId::ReadQuestion))) {
+        m_context.announce({Outcome::Cancelled, 0});
         return;
+    }
     if (state.rxMode != RxMode::Idle) {
-        stopRunningOperation(m_context);
+        stopAndAnnounce(m_context);
         return;
     }
     releaseAbandonedFile(m_context);
-    const ImageOpen outcome = ImageFile::openForWriting(m_context.operationFile, nomeFile);
-    if (!ImageFile::report(m_context.op, outcome, nomeFile))
+    const ImageOpen opened = ImageFile::openForWriting(m_context.operationFile, nomeFile);
+    if (opened != ImageOpen::Opened) {
+        m_context.announce({ImageFile::report(m_context.op, opened, nomeFile), 0});
         return;
+    }
     state.rxMode = RxMode::ReadToFile;
     state.currentAddress = 0;
     progressOn(m_context.progress);
@@ -56,10 +54,12 @@ void ChipRead::receive(const QByteArray &bytes)
         const qint64 written = file.write(stored);
         if (written != stored.size()) {
             // Stopped as a stop does, and said: the file holds what reached it so far.
-            const QString text = writeFailedText(file.fileName(), file.errorString());
+            const OperatorMessage box =
+                Messages::message(MessageId::ReadInterrupted, {file.fileName(), file.errorString(), 0});
             state.currentAddress += int(qMax<qint64>(0, written));
             stopRunningOperation(m_context);
-            m_context.op.fail(text);
+            m_context.op.show(box);
+            m_context.announce({Outcome::ReadInterrupted, state.currentAddress});
             return;
         }
         state.currentAddress += int(stored.size());
@@ -68,7 +68,8 @@ void ChipRead::receive(const QByteArray &bytes)
         progressOff(m_context.progress);
         state.rxMode = RxMode::Idle;
         m_context.stream.boardIdle();
-        m_context.op.tell(QStringLiteral("TERMINATO"), BoxTitle::Application);
+        m_context.op.show(Messages::message(MessageId::ReadDone));
         file.close();
+        m_context.announce({Outcome::ReadDone, state.currentAddress});
     }
 }

@@ -13,9 +13,6 @@ class ChipRead : public QObject {
 public:
     ChipRead(OperationContext context, ReceiveDispatcher &dispatcher, QObject *parent = nullptr);
 
-    static const QString Question;
-    static QString writeFailedText(const QString &path, const QString &reason);
-
     void Command6_Click(const QString &nomeFile);
     // Receive mode 3.
     void receive(const QByteArray &bytes);

@@ -1,6 +1,7 @@
 #include "operations/ImageFile.h"
 
 #include "link/CommandFrame.h"
+#include "operations/Messages.h"
 #include "operations/Operator.h"
 
 #include <QDir>
@@ -19,11 +20,6 @@ bool namesNoFile(const QString &path)
 } // namespace
 
 namespace ImageFile {
-
-QString notWritableText(const QString &path)
-{
-    return QStringLiteral("IL FILE NON PUO' ESSERE SCRITTO: ") + path;
-}
 
 ImageOpen openForReading(QFile &file, const QString &path)
 {
@@ -58,21 +54,20 @@ ImageOpen openForWriting(QFile &file, const QString &path)
     return existed ? ImageOpen::NotWritable : ImageOpen::Failed;
 }
 
-bool report(Operator &op, ImageOpen outcome, const QString &path)
+Outcome report(Operator &op, ImageOpen outcome, const QString &path)
 {
     switch (outcome) {
-    case ImageOpen::Opened:
-        return true;
     case ImageOpen::NoFileSelected:
-        op.fail(NoFileSelectedText);
-        return false;
+        op.show(Messages::message(MessageId::NoFileSelected));
+        return Outcome::NoFileSelected;
     case ImageOpen::NotWritable:
-        op.fail(notWritableText(path));
-        return false;
+        op.show(Messages::message(MessageId::NotWritable, {path, {}, 0}));
+        return Outcome::NotWritable;
+    case ImageOpen::Opened:
     case ImageOpen::Failed:
-        return false;
+        break;
     }
-    return false;
+    return Outcome::NotStarted;
 }
 
 ImageFormats::Parsed chipImage(QFile &file)
@@ -81,9 +76,10 @@ ImageFormats::Parsed chipImage(QFile &file)
     return ImageFormats::decode(file);
 }
 
-QString invalidImageText(const QString &path, const QString &error)
+Outcome reportInvalid(Operator &op, const QString &path, const QString &error)
 {
-    return QStringLiteral("FILE NON VALIDO: ") + path + u'\n' + error;
+    op.show(Messages::message(MessageId::InvalidImage, {path, error, 0}));
+    return Outcome::InvalidImage;
 }
 
 bool isPipeOrSocket(const QString &path)

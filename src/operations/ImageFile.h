@@ -4,6 +4,7 @@
 #include <QString>
 
 #include "operations/ImageFormats.h"
+#include "operations/Outcome.h"
 
 class Operator;
 class QFile;
@@ -18,16 +19,14 @@ enum class ImageOpen {
 
 namespace ImageFile {
 
-inline const QString NoFileSelectedText = QStringLiteral("Nessun file selezionato");
-QString notWritableText(const QString &path);
 
 // For the write and the verify, which only read their image: a missing file is created empty.
 ImageOpen openForReading(QFile &file, const QString &path);
 // For the read to file: read and write, a missing file created, nothing truncated, position 0.
 ImageOpen openForWriting(QFile &file, const QString &path);
 
-// Tells the operator what the outcome calls for; true when the file is open.
-bool report(Operator &op, ImageOpen outcome, const QString &path);
+// Tells the operator what an open that failed calls for, and gives the operation's outcome.
+Outcome report(Operator &op, ImageOpen outcome, const QString &path);
 
 // The value a location past the end of a short image stands for: erased, which programs nothing.
 constexpr char Erased = char(0xFF);
@@ -35,8 +34,8 @@ constexpr char Erased = char(0xFF);
 // The 32,768 bytes of the image in an open file: a raw file's first 32,768 bytes, erased past its
 // end, or the decoded image of a file named as Intel HEX or S-record; or why it cannot be had.
 ImageFormats::Parsed chipImage(QFile &file);
-// An image that cannot be read or decoded: nothing is sent.
-QString invalidImageText(const QString &path, const QString &error);
+// An image that cannot be read or decoded: said, and nothing is sent.
+Outcome reportInvalid(Operator &op, const QString &path, const QString &error);
 
 // A FIFO or socket: opening one could wait for ever for its other end.
 bool isPipeOrSocket(const QString &path);

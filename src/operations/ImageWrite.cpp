@@ -4,14 +4,13 @@
 #include "link/ReceiveDispatcher.h"
 #include "link/SerialControl.h"
 #include "operations/ImageFile.h"
+#include "operations/Messages.h"
 #include "operations/Operator.h"
 #include "operations/ProgressDisplay.h"
 #include "operations/StreamStart.h"
 
 #include <QCoreApplication>
 #include <QTimer>
-
-const QString ImageWrite::Question = QStringLiteral("Scrivo il file selezionato su EPROM, sei sicuro ?");
 
 ImageWrite::ImageWrite(OperationContext context, ReceiveDispatcher &dispatcher, QTimer &timerWaitAck, QObject *parent)
     : QObject(parent), m_context(context), m_timerWaitAck(timerWaitAck)
@@ -23,22 +22,23 @@ ImageWrite::ImageWrite(OperationContext context, ReceiveDispatcher &dispatcher, 
 
 void ImageWrite::Command3_Click(const QString &nomeFile)
 {
-    if (m_context.op.ask(Question)) {
+    Outcome outcome = Outcome::Cancelled;
+    if (m_context.op.show(Messages::message(MessageId::WriteQuestion))) {
         // A second press while a write runs finds the handle in use: it ends here, silently.
-        const ImageOpen outcome = ImageFile::openForReading(m_image, nomeFile);
-        if (ImageFile::report(m_context.op, outcome, nomeFile)) {
+        const ImageOpen opened = ImageFile::openForReading(m_image, nomeFile);
+        if (opened != ImageOpen::Opened) {
+            outcome = ImageFile::report(m_context.op, opened, nomeFile);
+        } else {
             const ImageFormats::Parsed image = ImageFile::chipImage(m_image);
-            if (image.ok())
-                stream(image.image);
-            else
-                m_context.op.fail(ImageFile::invalidImageText(nomeFile, image.error));
+            outcome = image.ok() ? stream(image.image) : ImageFile::reportInvalid(m_context.op, nomeFile, image.error);
             m_image.close();
         }
     }
     commonEnding();
+    m_context.announce({outcome, 0});
 }
 
-void ImageWrite::stream(const QByteArray &image)
+Outcome ImageWrite::stream(const QByteArray &image)
 {
     FormState &state = m_context.state;
 
@@ -71,9 +71,11 @@ void ImageWrite::stream(const QByteArray &image)
         m_context.port.output(nextBlockFrame());
     }
 
-    if (state.ackFlag != 1)
+    const bool written = state.ackFlag != 1;
+    if (written)
         m_context.stream.boardIdle();
-    m_context.op.tell(state.ackFlag == 1 ? QStringLiteral("ERRORE") : QStringLiteral("CORRETTO"), BoxTitle::Application);
+    m_context.op.show(Messages::message(written ? MessageId::Written : MessageId::WriteFailed));
+    return written ? Outcome::Written : Outcome::WriteFailed;
 }
 
 void ImageWrite::commonEnding()

@@ -19,15 +19,13 @@ public:
     ImageWrite(OperationContext context, ReceiveDispatcher &dispatcher, QTimer &timerWaitAck,
                QObject *parent = nullptr);
 
-    static const QString Question;
-
     void Command3_Click(const QString &nomeFile);
     void timerWaitAck_Timer();
     // Receive mode 2.
     void receive(const QByteArray &bytes);
 
 private:
-    void stream(const QByteArray &image);
+    Outcome stream(const QByteArray &image);
     void commonEnding();
 
     OperationContext m_context;

@@ -25,6 +25,14 @@ void releaseAbandonedFile(OperationContext &context)
         context.operationFile.close();
 }
 
+void stopAndAnnounce(OperationContext &context)
+{
+    const std::int16_t mode = context.state.rxMode;
+    stopRunningOperation(context);
+    if (mode == RxMode::ReadToFile || mode == RxMode::Verify || mode == RxMode::BlankCheck)
+        context.announce({Outcome::Stopped, context.state.currentAddress});
+}
+
 void stopRunningOperation(OperationContext &context)
 {
     progressOff(context.progress);

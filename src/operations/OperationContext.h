@@ -1,6 +1,9 @@
 #pragma once
 
 #include "link/FormState.h"
+#include "operations/Outcome.h"
+
+#include <functional>
 
 class Operator;
 class ProgressDisplay;
@@ -17,6 +20,8 @@ struct OperationContext {
     ProgressDisplay &progress;
     QFile &operationFile;
     StreamStart &stream;
+    // Tells the front end how an operation ended.
+    std::function<void(OperationResult)> announce;
 };
 
 // The stop that a read, verify or blank-check press makes while something runs: progress off,
@@ -24,6 +29,9 @@ struct OperationContext {
 // sends the stop byte, so that the board does not go on streaming into the next operation;
 // a write gets nothing (0x63 would be image data) and neither does a service read.
 void stopRunningOperation(OperationContext &context);
+
+// The stop, announced as the outcome of the read, verify or blank check it ended.
+void stopAndAnnounce(OperationContext &context);
 
 // Closes an operation file that no running operation holds: a read or verify whose mode another
 // handler ended (a write, POSIZIONO) left it open, and every later read and verify would

@@ -2,8 +2,9 @@
 
 #include "link/PortName.h"
 #include "link/SerialControl.h"
-#include "operations/Operations.h"
+#include "operations/Messages.h"
 #include "operations/Operator.h"
+#include "operations/Session.h"
 #include "ui/ButtonColour.h"
 #include "ui/DirectoryList.h"
 #include "ui/DriveList.h"
@@ -19,8 +20,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-const QString Form1::ClosedPortNotice = QStringLiteral("PORTA NON APERTA: I COMANDI NON VENGONO INVIATI. PREMERE CONNECT");
-
 namespace {
 
 const QColor ConnectedGreen = QColor::fromRgb(0x00FF00);  // 65280
@@ -32,38 +31,29 @@ bool samePort(const QString &a, const QString &b)
     return first.kind == second.kind && first.systemName == second.systemName;
 }
 
-QString openFailureText(const LinkError &error, const QString &typed)
+OperatorMessage openFailure(const LinkError &error, const QString &typed)
 {
     if (error.kind == LinkError::Kind::NoPortNamed)
-        return typed.trimmed().isEmpty() ? QStringLiteral("NESSUNA PORTA INDICATA")
-                                         : QStringLiteral("PORTA NON VALIDA: ") + typed.trimmed();
-    return QStringLiteral("IMPOSSIBILE APRIRE LA PORTA ") + error.port + u'\n' + error.reason;
+        return typed.trimmed().isEmpty() ? Messages::message(MessageId::NoPortNamed)
+                                         : Messages::message(MessageId::PortNotValid, {typed.trimmed(), {}, 0});
+    return Messages::message(MessageId::PortWontOpen, {error.port, error.reason, 0});
 }
 
 } // namespace
 
-Form1::Form1(SerialControl &port, Operator &op, QWidget *parent)
+Form1::Form1(Session &session, QWidget *parent)
     : QMainWindow(parent),
-      m_port(port),
-      m_operator(op),
-      m_dispatcher(port, m_state),
-      m_timerWaitAck(this),
-      m_timerSerialTimeout(this),
-      m_timerAggiorna(this),
+      m_session(session),
+      m_port(session.port()),
+      m_operator(session.op()),
       m_endProgram([] { QCoreApplication::quit(); })
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Romivo"));
     setWindowIcon(programIcon());
 
-    m_timerWaitAck.setObjectName(QStringLiteral("timerWaitAck"));
-    m_timerWaitAck.setInterval(500);
-    m_timerSerialTimeout.setObjectName(QStringLiteral("timerSerialTimeout"));
-    m_timerSerialTimeout.setInterval(500);
-    m_timerAggiorna.setObjectName(QStringLiteral("timerAggiorna"));
-    m_timerAggiorna.setInterval(200);
-    m_progress = new ProgressWindow(m_timerAggiorna, m_state, this);
-    m_operations = std::make_unique<Operations>(m_port, m_state, m_dispatcher, m_operator, *m_progress, m_timerWaitAck);
+    m_progress = new ProgressWindow(session.timerAggiorna(), session.state(), this);
+    session.setProgressDisplay(m_progress);
 
     buildMenu();
     buildControls();
@@ -73,20 +63,20 @@ Form1::Form1(SerialControl &port, Operator &op, QWidget *parent)
     connect(m_command1, &QPushButton::clicked, this, &Form1::Command1_Click);
     // Each operation takes the file-name box's text as it stands when the button is pressed.
     connect(m_operationButtons[0], &QPushButton::clicked, this,
-            [this] { m_operations->write.Command3_Click(m_textNomeFile->text()); });
+            [this] { m_session.write().Command3_Click(m_textNomeFile->text()); });
     connect(m_operationButtons[1], &QPushButton::clicked, this,
-            [this] { m_operations->read.Command6_Click(m_textNomeFile->text()); });
+            [this] { m_session.read().Command6_Click(m_textNomeFile->text()); });
     connect(m_operationButtons[2], &QPushButton::clicked, this,
-            [this] { m_operations->check.Command7_Click(m_textNomeFile->text()); });
-    connect(m_operationButtons[3], &QPushButton::clicked, this, [this] { m_operations->check.Command8_Click(); });
+            [this] { m_session.check().Command7_Click(m_textNomeFile->text()); });
+    connect(m_operationButtons[3], &QPushButton::clicked, this, [this] { m_session.check().Command8_Click(); });
     connect(m_drive1, &DriveList::driveChanged, this, &Form1::Drive1_Change);
     connect(m_dir1, &DirectoryList::pathChanged, this, &Form1::Dir1_Change);
     connect(m_file1, &FileList::fileClicked, this, &Form1::File1_Click);
-    m_dispatcher.setDsrHandling([this] { connectedByBoard(); });
+    session.dispatcher().setDsrHandling([this] { connectedByBoard(); });
     connect(&m_port, &SerialControl::portLost, this, &Form1::portLost);
     connect(&m_port, &SerialControl::outputDropped, this, &Form1::outputDropped);
 
-    m_timerAggiorna.start();
+    session.timerAggiorna().start();
     m_drive1->setFocus();
 }
 
@@ -103,7 +93,7 @@ void Form1::Command2_Click()
     }
     m_port.setCommPort(typed);
     if (!m_port.open()) {
-        m_operator.fail(openFailureText(m_port.lastError(), typed));
+        m_operator.show(openFailure(m_port.lastError(), typed));
         return;
     }
     m_openPortText = typed;
@@ -140,9 +130,9 @@ void Form1::portLost(const QString &reason)
     showDisconnected();
     // That box says it all: sends dropped from now on need no notice of their own.
     m_closedNoticeGiven = true;
-    const QString text = QStringLiteral("COLLEGAMENTO PERSO SULLA PORTA ") + m_openPortText.trimmed() + u'\n' + reason;
+    const OperatorMessage box = Messages::message(MessageId::PortLost, {m_openPortText.trimmed(), reason, 0});
     // Shown from the event queue, not from inside the serial layer's own signal.
-    QMetaObject::invokeMethod(this, [this, text] { m_operator.fail(text); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, [this, box] { m_operator.show(box); }, Qt::QueuedConnection);
 }
 
 void Form1::outputDropped()
@@ -151,7 +141,8 @@ void Form1::outputDropped()
         return;
     m_closedNoticeGiven = true;
     // After the handler that sent: its own steps (and POSIZIONO's pause) stay as they are.
-    QMetaObject::invokeMethod(this, [this] { m_operator.fail(ClosedPortNotice); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, [this] { m_operator.show(Messages::message(MessageId::PortNotOpen)); },
+                              Qt::QueuedConnection);
 }
 
 void Form1::menuService_Click()

@@ -1,15 +1,10 @@
 #pragma once
 
-#include "link/FormState.h"
-#include "link/ReceiveDispatcher.h"
-
 #include <QMainWindow>
-#include <QTimer>
+#include <array>
 #include <functional>
-#include <memory>
 
 class DirectoryList;
-class Operations;
 class DriveList;
 class FileList;
 class Operator;
@@ -20,27 +15,20 @@ class QLineEdit;
 class QPushButton;
 class SerialControl;
 class ServicePanel;
+class Session;
 
 // The main window: the serial group, the image-file lists and box, the four whole-chip
 // operation buttons, the service panel, the menu and the window's timers.
 class Form1 : public QMainWindow {
     Q_OBJECT
 public:
-    Form1(SerialControl &port, Operator &op, QWidget *parent = nullptr);
+    explicit Form1(Session &session, QWidget *parent = nullptr);
     ~Form1() override;
 
     // What "Esci" and the close box do; the desktop program ends the process at once.
     void setEndProgram(std::function<void()> end) { m_endProgram = std::move(end); }
 
-    FormState &state() { return m_state; }
-    ReceiveDispatcher &dispatcher() { return m_dispatcher; }
     ProgressWindow &progress() { return *m_progress; }
-    ServicePanel &servicePanel() { return *m_frame1; }
-    Operations &operations() { return *m_operations; }
-    QTimer &timerWaitAck() { return m_timerWaitAck; }
-    QLineEdit &textNomeFile() { return *m_textNomeFile; }
-    // Command3, Command6, Command7, Command8: write, read, verify, blank check.
-    QPushButton &operationButton(int index) { return *m_operationButtons[static_cast<std::size_t>(index)]; }
 
     void Command2_Click();
     void Command1_Click();
@@ -49,8 +37,6 @@ public:
     void Drive1_Change();
     void Dir1_Change();
     void File1_Click();
-
-    static const QString ClosedPortNotice;
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -66,15 +52,10 @@ private:
     void composeFileName();
     void endProgram();
 
+    Session &m_session;
     SerialControl &m_port;
     Operator &m_operator;
-    FormState m_state;
-    ReceiveDispatcher m_dispatcher;
-    QTimer m_timerWaitAck;
-    QTimer m_timerSerialTimeout;
-    QTimer m_timerAggiorna;
     ProgressWindow *m_progress = nullptr;
-    std::unique_ptr<Operations> m_operations;
     std::function<void()> m_endProgram;
 
     QGroupBox *m_frame2 = nullptr;

@@ -6,6 +6,7 @@
 #include "ui/DriveList.h"
 #include "ui/FileList.h"
 #include "ui/Fonts.h"
+#include "operations/Session.h"
 #include "ui/ServicePanel.h"
 #include "ui/Twips.h"
 #include "ui/WrapButton.h"
@@ -98,7 +99,7 @@ void Form1::buildControls()
         m_operationButtons[i] = b;
     }
 
-    m_frame1 = new ServicePanel(m_port, m_state, m_dispatcher, m_operator, m_timerSerialTimeout, client);
+    m_frame1 = new ServicePanel(m_session.service(), client);
     m_frame1->setGeometry(twipRect(100, 100, 6135, 5295));
     m_frame1->setAutoFillBackground(true);
     QPalette highlight = m_frame1->palette();

@@ -1,33 +1,17 @@
 #include "ui/ServicePanel.h"
 
 #include "link/CommandFrame.h"
-#include "link/ReceiveDispatcher.h"
-#include "link/SerialControl.h"
-#include "operations/Operator.h"
+#include "operations/ServiceCommands.h"
 #include "ui/ButtonColour.h"
 #include "ui/Fonts.h"
-#include "ui/NumberText.h"
 #include "ui/Twips.h"
 #include "ui/WrapButton.h"
 
 #include <QLineEdit>
 #include <QPushButton>
-#include <QThread>
-#include <QTimer>
 
-namespace {
-const QString AddressRefused = QStringLiteral("INDIRIZZO NON VALIDO: SOLO DA -255 A 65535");
-const QString DataRefused = QStringLiteral("DATO NON VALIDO: SOLO DA 0 A 255");
-} // namespace
-
-ServicePanel::ServicePanel(SerialControl &port, FormState &state, ReceiveDispatcher &dispatcher, Operator &op,
-                           QTimer &timerSerialTimeout, QWidget *parent)
-    : QGroupBox(QStringLiteral("SERVICE"), parent),
-      m_port(port),
-      m_state(state),
-      m_operator(op),
-      m_timerSerialTimeout(timerSerialTimeout),
-      m_pause([](int ms) { QThread::msleep(static_cast<unsigned long>(ms)); })
+ServicePanel::ServicePanel(ServiceCommands &service, QWidget *parent)
+    : QGroupBox(QStringLiteral("SERVICE"), parent), m_commands(service)
 {
     setObjectName(QStringLiteral("Frame1"));
 
@@ -49,7 +33,7 @@ ServicePanel::ServicePanel(SerialControl &port, FormState &state, ReceiveDispatc
     for (const auto &command : commands) {
         QPushButton *button = addButton(command.name, QString::fromLatin1(command.caption), command.place);
         const std::uint8_t code = command.code;
-        connect(button, &QPushButton::clicked, this, [this, code] { sendCommand(code); });
+        connect(button, &QPushButton::clicked, this, [this, code] { m_commands.send(code); });
     }
 
     m_buttonReadData = addButton("buttonReadData", QStringLiteral("LEGGO DATO"), {360, 2640, 1695, 615});
@@ -62,9 +46,8 @@ ServicePanel::ServicePanel(SerialControl &port, FormState &state, ReceiveDispatc
     connect(buttonPompoClock, &QPushButton::clicked, this, &ServicePanel::buttonPompoClock_Click);
     m_textAddress = addNumberBox("textAddress", {2160, 3360, 1455, 615});
 
-    m_timerSerialTimeout.setInterval(500);
-    connect(&m_timerSerialTimeout, &QTimer::timeout, this, &ServicePanel::timerSerialTimeout_Timer);
-    dispatcher.setHandling(RxMode::ServiceRead, [this](const QByteArray &bytes) { serviceRead(bytes); });
+    connect(&m_commands, &ServiceCommands::dataRead, m_textReadData, &QLineEdit::setText);
+    connect(&m_commands, &ServiceCommands::readPending, m_buttonReadData, &QPushButton::setDisabled);
 }
 
 QPushButton *ServicePanel::addButton(const char *name, const QString &caption, QRect twips)
@@ -84,67 +67,17 @@ QLineEdit *ServicePanel::addNumberBox(const char *name, QRect twips)
     return box;
 }
 
-void ServicePanel::sendCommand(std::uint8_t code)
-{
-    m_port.output(*commandFrame(0, code));
-}
-
 void ServicePanel::buttonPompoClock_Click()
 {
-    m_state.rxMode = RxMode::Idle;
-    const std::optional<std::int32_t> address = roundedToInt32(numberAtStart(m_textAddress->text()));
-    // The high byte is the address divided by 256, truncated toward zero; it must fit a byte.
-    const std::optional<QByteArray> high = address ? commandFrame(*address / 256, CommandCode::AddressHigh) : std::nullopt;
-    if (!high) {
-        m_operator.fail(AddressRefused);
-        return;
-    }
-    m_port.output(*high);
-    m_pause(PositionPauseMs);
-    m_port.output(*commandFrame(*address & 0xFF, CommandCode::AddressLow));
-    m_operator.beep();
+    m_commands.position(m_textAddress->text());
 }
 
 void ServicePanel::buttonReadData_Click()
 {
-    m_state.rxMode = RxMode::ServiceRead;
-    m_port.input();
-    m_state.rxIndex = 0;
-    m_timerSerialTimeout.start();
-    m_port.output(*commandFrame(0, CommandCode::ReadData));
-    m_buttonReadData->setEnabled(false);
+    m_commands.readData();
 }
 
 void ServicePanel::buttonWriteData_Click()
 {
-    const std::optional<std::uint8_t> data = roundedToByte(numberAtStart(m_textReadData->text()));
-    if (!data) {
-        m_operator.fail(DataRefused);
-        return;
-    }
-    m_port.output(*commandFrame(*data, CommandCode::WriteData));
-}
-
-void ServicePanel::serviceRead(const QByteArray &bytes)
-{
-    for (const char byte : bytes) {
-        // Room for 22 bytes; the rest of a longer notification is not kept.
-        if (m_state.rxIndex >= 0 && m_state.rxIndex < static_cast<int>(m_state.bufRx.size()))
-            m_state.bufRx[static_cast<std::size_t>(m_state.rxIndex)] = static_cast<std::uint8_t>(byte);
-        ++m_state.rxIndex;
-    }
-    m_timerSerialTimeout.stop();
-    m_textReadData->setText(u' ' + QString::number(m_state.bufRx[0]));
-    m_state.rxIndex = 0;
-    m_state.reset_bufRx();
-    m_buttonReadData->setEnabled(true);
-}
-
-void ServicePanel::timerSerialTimeout_Timer()
-{
-    m_operator.beep();
-    m_timerSerialTimeout.stop();
-    m_state.rxIndex = 0;
-    m_operator.fail(QStringLiteral("ERRORE RICEZIONE"), BoxTitle::Application);
-    m_buttonReadData->setEnabled(true);
+    m_commands.writeData(m_textReadData->text());
 }

@@ -1,17 +1,14 @@
 // The four whole-chip operations over the real serial implementation, against the software board
 // on a pseudo-terminal at the line rate, as on the bench.
 #include "BoardProcess.h"
+#include "ScriptedOperator.h"
 
 #include "link/QtSerialControl.h"
-#include "link/ReceiveDispatcher.h"
-#include "operations/Operations.h"
-#include "operations/ProgressDisplay.h"
-#include "operations/ScriptedOperator.h"
+#include "operations/Session.h"
 
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFile>
-#include <QTimer>
+#include <QSignalSpy>
 #include <sys/resource.h>
 
 namespace {
@@ -24,24 +21,14 @@ double cpuSeconds()
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-struct NoProgress : ProgressDisplay {
-    void setRefreshing(bool) override {}
-    void setShown(bool) override {}
-    void refreshNow() override {}
-};
-
-bool waitForMessage(ScriptedOperator &op, const QString &text, int timeoutMs)
+// The outcome of the operation that `start` begins, once it has ended.
+Outcome outcomeOf(Session &session, const std::function<void()> &start)
 {
-    QEventLoop loop;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (op.texts().contains(text))
-            loop.quit();
-    });
-    poll.start(20);
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    loop.exec();
-    return op.texts().contains(text);
+    QSignalSpy finished(&session, &Session::finished);
+    start();
+    if (finished.isEmpty() && !finished.wait(60000))
+        return Outcome::NotStarted;
+    return finished.last().first().value<OperationResult>().outcome;
 }
 
 } // namespace
@@ -59,12 +46,8 @@ void TestOperationsPaced::writeReadVerifyAndBlankCheckAtTheLineRate()
     QVERIFY(!board.path().isEmpty());
 
     QtSerialControl port;
-    FormState state;
-    ReceiveDispatcher dispatcher(port, state);
     ScriptedOperator op;
-    NoProgress progress;
-    QTimer timerWaitAck;
-    Operations ops(port, state, dispatcher, op, progress, timerWaitAck);
+    Session session(port, op);
     port.setCommPort(board.path());
     QVERIFY2(port.open(), qPrintable(port.lastError().reason));
 
@@ -79,22 +62,19 @@ void TestOperationsPaced::writeReadVerifyAndBlankCheckAtTheLineRate()
     QElapsedTimer wall;
     wall.start();
     double cpu = cpuSeconds();
-    ops.write.Command3_Click(imagePath);
+    QCOMPARE(outcomeOf(session, [&] { session.write().Command3_Click(imagePath); }), Outcome::Written);
     const double writeWall = wall.elapsed() / 1000.0;
     const double writeCpu = cpuSeconds() - cpu;
-    QCOMPARE(op.texts().last(), QStringLiteral("CORRETTO"));
 
     // A read stopped after a second, then started again at once: the board is still sending the
     // first stream when the second is asked for, and none of it may reach the file.
     const QString readPath = dir.filePath(QStringLiteral("letto.bin"));
-    ops.read.Command6_Click(readPath);
+    session.read().Command6_Click(readPath);
     QTest::qWait(1000);
-    ops.read.Command6_Click(readPath);
-    QCOMPARE(state.rxMode, RxMode::Idle);
+    QCOMPARE(outcomeOf(session, [&] { session.read().Command6_Click(readPath); }), Outcome::Stopped);
     wall.restart();
     cpu = cpuSeconds();
-    ops.read.Command6_Click(readPath);
-    QVERIFY(waitForMessage(op, QStringLiteral("TERMINATO"), 60000));
+    QCOMPARE(outcomeOf(session, [&] { session.read().Command6_Click(readPath); }), Outcome::ReadDone);
     const double readWall = wall.elapsed() / 1000.0;
     const double readCpu = cpuSeconds() - cpu;
     QFile read(readPath);
@@ -102,16 +82,12 @@ void TestOperationsPaced::writeReadVerifyAndBlankCheckAtTheLineRate()
     QCOMPARE(read.readAll(), image);
 
     // The same for a verify stopped by the blank-check button.
-    ops.check.Command7_Click(imagePath);
+    session.check().Command7_Click(imagePath);
     QTest::qWait(1000);
-    ops.check.Command8_Click();
-    QCOMPARE(state.rxMode, RxMode::Idle);
-    ops.check.Command7_Click(imagePath);
-    QVERIFY(waitForMessage(op, QStringLiteral("VERIFICA ESEGUITA CORRETTAMENTE"), 60000));
-    QVERIFY(!op.texts().contains(ChipCheck::differenceText(0)));
+    QCOMPARE(outcomeOf(session, [&] { session.check().Command8_Click(); }), Outcome::Stopped);
+    QCOMPARE(outcomeOf(session, [&] { session.check().Command7_Click(imagePath); }), Outcome::Verified);
     // A programmed chip is not blank: the board is stopped at location 0.
-    ops.check.Command8_Click();
-    QVERIFY(waitForMessage(op, QStringLiteral("IL CHIP NON E' VUOTO"), 60000));
+    QCOMPARE(outcomeOf(session, [&] { session.check().Command8_Click(); }), Outcome::NotBlank);
 
     qInfo("paced write: %.2f s wall, %.2f s CPU (line limit 17.17 s)", writeWall, writeCpu);
     qInfo("paced read:  %.2f s wall, %.2f s CPU (line limit 17.07 s)", readWall, readCpu);

@@ -3,8 +3,8 @@
 #include "BoardProcess.h"
 
 #include "link/QtSerialControl.h"
-#include "link/ReceiveDispatcher.h"
-#include "operations/ScriptedOperator.h"
+#include "operations/Session.h"
+#include "ScriptedOperator.h"
 #include "ui/ServicePanel.h"
 
 #include <QLineEdit>
@@ -32,11 +32,9 @@ void TestWire::positioningPausesBetweenItsTwoFrames()
     const QString logPath = dir.filePath(QStringLiteral("wire.log"));
     BoardProcess board({QStringLiteral("--log"), logPath});
     QtSerialControl port;
-    FormState state;
-    ReceiveDispatcher dispatcher(port, state);
     ScriptedOperator op;
-    QTimer timerSerialTimeout;
-    ServicePanel panel(port, state, dispatcher, op, timerSerialTimeout);
+    Session session(port, op);
+    ServicePanel panel(session.service());
     panel.show();
     port.setCommPort(board.path());
     QVERIFY(port.open());

@@ -1,6 +1,6 @@
 // The service panel's number reader over any text a box can hold.
 #include "FuzzInput.h"
-#include "ui/NumberText.h"
+#include "operations/NumberText.h"
 
 #include <QString>
 #include <cmath>

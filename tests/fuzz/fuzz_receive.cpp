@@ -1,14 +1,11 @@
 // Every receive handling fed any bytes, in any pieces, in every receive mode: the operations are
 // started and stopped as the window starts and stops them, over a port whose far end is the input.
 #include "FuzzInput.h"
-#include "link/ReceiveDispatcher.h"
+#include "ScriptedOperator.h"
 #include "link/SerialControl.h"
-#include "operations/Operations.h"
-#include "operations/ProgressDisplay.h"
-#include "operations/ScriptedOperator.h"
-#include "ui/ServicePanel.h"
+#include "operations/Session.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -44,19 +41,13 @@ private:
     QByteArray m_waiting;
 };
 
-struct NoProgress : ProgressDisplay {
-    void setRefreshing(bool) override {}
-    void setShown(bool) override {}
-    void refreshNow() override {}
-};
-
-QApplication &application()
+QCoreApplication &application()
 {
     static int argc = 1;
     static char name[] = "fuzz_receive";
     static char *argv[] = {name, nullptr};
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    static QApplication app(argc, argv);
+    static QCoreApplication app(argc, argv);
     return app;
 }
 
@@ -78,30 +69,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     FuzzInput input(data, size);
     InputPort port;
     port.open();
-    FormState state;
-    ReceiveDispatcher dispatcher(port, state);
     ScriptedOperator op;
-    NoProgress progress;
-    QTimer timerWaitAck;
-    QTimer timerSerialTimeout;
-    Operations ops(port, state, dispatcher, op, progress, timerWaitAck);
-    ServicePanel panel(port, state, dispatcher, op, timerSerialTimeout);
+    Session session(port, op);
+    FormState &state = session.state();
 
     while (!input.atEnd()) {
         const std::uint8_t step = input.byte();
         switch (step % 10) {
-        case 0: ops.read.Command6_Click(target); break;
-        case 1: ops.check.Command7_Click(image); break;
-        case 2: ops.check.Command8_Click(); break;
-        case 3: panel.buttonReadData_Click(); break;
+        case 0: session.read().Command6_Click(target); break;
+        case 1: session.check().Command7_Click(image); break;
+        case 2: session.check().Command8_Click(); break;
+        case 3: session.service().readData(); break;
         case 4:
             // The write's own receive state, without its blocking loop.
             state.rxMode = RxMode::Write;
             state.rxIndex = 0;
             state.ackFlag = state.crFlag = 0;
             break;
-        case 5: ops.stop(); break;
-        case 6: timerSerialTimeout.isActive() ? panel.timerSerialTimeout_Timer() : void(); break;
+        case 5: session.stop(); break;
+        case 6: session.timerSerialTimeout().isActive() ? session.service().timerSerialTimeout_Timer() : void(); break;
         default: port.arrive(input.bytes(1 + (step >> 4) * 8 + input.upTo(7))); break;
         }
         QCoreApplication::processEvents();
@@ -109,7 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         // A read never stores more than the chip holds.
         FUZZ_REQUIRE(QFileInfo(target).size() <= 32768);
     }
-    ops.stop();
+    session.stop();
     QCoreApplication::processEvents();
     return 0;
 }

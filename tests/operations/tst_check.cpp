@@ -1,3 +1,4 @@
+#include "operations/Messages.h"
 #include "Bench.h"
 
 namespace {
@@ -40,13 +41,13 @@ void TestCheck::verifyEqualChip()
     b.chip().load(image);
     b.port.line().setReadChunk(chunk);
     const QString path = b.file(QStringLiteral("rom.bin"), image);
-    b.ops.check.Command7_Click(path);
+    b.session.check().Command7_Click(path);
     QCOMPARE(b.state.rxMode, RxMode::Verify);
     QVERIFY(b.progress.shown && b.progress.refreshing);
     QVERIFY(b.waitForMessage(QStringLiteral("VERIFICA ESEGUITA CORRETTAMENTE")));
     QCOMPARE(b.op.messages(), (QList<OperatorMessage>{{OperatorMessage::Kind::Result, "VERIFICA ESEGUITA CORRETTAMENTE", "Romivo"}}));
     QCOMPARE(b.port.sends(), QList<QByteArray>{StreamFrame});
-    QVERIFY(!b.ops.operationFile().isOpen());
+    QVERIFY(!b.session.operationFile().isOpen());
     QVERIFY(!b.progress.shown && !b.progress.refreshing);
     QCOMPARE(b.state.rxMode, RxMode::Idle);
     QCOMPARE(Bench::contents(path), image);
@@ -74,14 +75,14 @@ void TestCheck::verifyReportsTheFirstDifference()
     bool shownWhileBoxUp = false;
     b.op.setWhileShown([&](const OperatorMessage &) { shownWhileBoxUp = b.progress.shown; });
 
-    b.ops.check.Command7_Click(path);
+    b.session.check().Command7_Click(path);
     QVERIFY(b.waitForMessage(text));
     QTest::qWait(50);
     QCOMPARE(b.op.messages(), (QList<OperatorMessage>{{OperatorMessage::Kind::Failure, text, "Romivo"}}));
     QVERIFY(shownWhileBoxUp);
     QCOMPARE(b.port.sends(), (QList<QByteArray>{StreamFrame, StopByte}));
     QCOMPARE(b.port.board().streamsStopped(), location == 32767 ? 0 : 1);
-    QVERIFY(!b.ops.operationFile().isOpen());
+    QVERIFY(!b.session.operationFile().isOpen());
     QCOMPARE(b.state.errorFound, 0);
     QCOMPARE(b.state.currentAddress, 0x8000);
     QCOMPARE(b.state.rxMode, RxMode::Idle);
@@ -105,7 +106,7 @@ void TestCheck::blankCheck()
     Bench b;
     if (programmed >= 0)
         b.chip().program(programmed, 0x7F);
-    b.ops.check.Command8_Click();
+    b.session.check().Command8_Click();
     QCOMPARE(b.state.rxMode, RxMode::BlankCheck);
     QVERIFY(b.waitForMessage(text));
     QTest::qWait(50);
@@ -128,10 +129,10 @@ void TestCheck::surplusBytesAreNotCompared()
     b.port.line().setReadChunk(40000);
     const QByteArray image = randomImage(Frame::ImageSize, 6);
     b.chip().load(image);
-    b.ops.check.Command7_Click(b.file(QStringLiteral("rom.bin"), image));
+    b.session.check().Command7_Click(b.file(QStringLiteral("rom.bin"), image));
     QVERIFY(b.waitForMessage(QStringLiteral("VERIFICA ESEGUITA CORRETTAMENTE")));
     b.chip().erase();
-    b.ops.check.Command8_Click();
+    b.session.check().Command8_Click();
     QVERIFY(b.waitForMessage(QStringLiteral("IL CHIP E' VUOTO")));
     QCOMPARE(b.op.messages().size(), 2);
     QCOMPARE(b.sendsOf(StopByte), 0);
@@ -144,14 +145,14 @@ void TestCheck::dataDuringTheAbortYieldIsNotCheckData()
     Bench b;
     b.port.line().setReadChunk(3);
     b.chip().load(QByteArray(Frame::ImageSize, char(0x00)));
-    b.ops.check.Command7_Click(b.file(QStringLiteral("ff.bin"), erased()));
+    b.session.check().Command7_Click(b.file(QStringLiteral("ff.bin"), erased()));
     QVERIFY(b.waitForMessage(QStringLiteral("ERRORE al byte  0")));
     QTest::qWait(100);
     QCOMPARE(b.op.texts(), QStringList{"ERRORE al byte  0"});
     QCOMPARE(b.sendsOf(StopByte), 1);
 
     b.op.clear();
-    b.ops.check.Command8_Click();
+    b.session.check().Command8_Click();
     QVERIFY(b.waitForMessage(QStringLiteral("IL CHIP NON E' VUOTO")));
     QTest::qWait(100);
     QCOMPARE(b.op.texts(), QStringList{"IL CHIP NON E' VUOTO"});
@@ -173,13 +174,13 @@ void TestCheck::clicksDuringTheAbortYieldDoNotMoveTheReportedLocation()
         if (!clicked) {  // served in the first event-loop pass after this: the abort's yield
             clicked = true;
             QTimer::singleShot(0, [&] {
-                b.ops.check.Command7_Click(path);
-                b.ops.check.Command7_Click(path);
+                b.session.check().Command7_Click(path);
+                b.session.check().Command7_Click(path);
             });
         }
-        b.ops.check.receiveVerify(bytes);
+        b.session.check().receiveVerify(bytes);
     });
-    b.ops.check.Command7_Click(path);
+    b.session.check().Command7_Click(path);
     QVERIFY(b.waitForMessage(QStringLiteral("ERRORE al byte  1000"), 5000));
 }
 
@@ -192,33 +193,33 @@ void TestCheck::stopPairings()
         return QTest::qWaitFor([&] { return b.state.rxMode == mode && b.state.currentAddress == 10; });
     };
     auto stopped = [&] {
-        return b.state.rxMode == RxMode::Idle && !b.ops.operationFile().isOpen() && !b.progress.shown &&
+        return b.state.rxMode == RxMode::Idle && !b.session.operationFile().isOpen() && !b.progress.shown &&
                !b.progress.refreshing;
     };
 
     // A read pressed (OK) during a verify.
-    b.ops.check.Command7_Click(path);
+    b.session.check().Command7_Click(path);
     QVERIFY(running(RxMode::Verify));
-    b.ops.read.Command6_Click(path);
+    b.session.read().Command6_Click(path);
     QVERIFY(stopped());
     // A blank check pressed during a verify stops it and starts nothing; pressed again it starts.
-    b.ops.check.Command7_Click(path);
+    b.session.check().Command7_Click(path);
     QVERIFY(running(RxMode::Verify));
-    b.ops.check.Command8_Click();
+    b.session.check().Command8_Click();
     QVERIFY(stopped());
-    b.ops.check.Command8_Click();
+    b.session.check().Command8_Click();
     QVERIFY(running(RxMode::BlankCheck));
     // A verify pressed during a blank check, and a verify during a read.
-    b.ops.check.Command7_Click(path);
+    b.session.check().Command7_Click(path);
     QVERIFY(stopped());
-    b.ops.read.Command6_Click(b.path(QStringLiteral("letto.bin")));
+    b.session.read().Command6_Click(b.path(QStringLiteral("letto.bin")));
     QVERIFY(running(RxMode::ReadToFile));
-    b.ops.check.Command7_Click(path);
+    b.session.check().Command7_Click(path);
     QVERIFY(stopped());
     QCOMPARE(Bench::contents(b.path(QStringLiteral("letto.bin"))).size(), 10);
 
     // Only questions were shown, never a result; each stop told the board to stop streaming.
-    QCOMPARE(b.op.texts(), (QStringList{ChipRead::Question, ChipRead::Question}));
+    QCOMPARE(b.op.texts(), (QStringList{Messages::text(MessageId::ReadQuestion), Messages::text(MessageId::ReadQuestion)}));
     QCOMPARE(b.sendsOf(StopByte), 4);
     QCOMPARE(b.sendsOf(StreamFrame), 4);
     QCOMPARE(b.port.sends().size(), 8);
@@ -231,13 +232,13 @@ void TestCheck::serviceReadLeftInModeOneIsStoppedFirst()
     for (int button = 0; button < 2; ++button) {
         b.state.rxMode = RxMode::ServiceRead;
         if (button == 0)
-            b.ops.check.Command7_Click(b.file(QStringLiteral("ff.bin"), erased()));
+            b.session.check().Command7_Click(b.file(QStringLiteral("ff.bin"), erased()));
         else
-            b.ops.check.Command8_Click();
+            b.session.check().Command8_Click();
         QCOMPARE(b.state.rxMode, RxMode::Idle);
         QVERIFY(b.port.sends().isEmpty());
     }
-    b.ops.check.Command8_Click();
+    b.session.check().Command8_Click();
     QVERIFY(b.waitForMessage(QStringLiteral("IL CHIP E' VUOTO")));
 }
 
@@ -247,17 +248,17 @@ void TestCheck::readAndVerifyEndedByAWritePressStillWorkAfterwards()
     // its file still open; the next read and verify must start all the same.
     Bench b;
     const QString image = b.file(QStringLiteral("ff.bin"), erased());
-    b.ops.check.Command7_Click(image);
-    b.ops.write.Command3_Click(QString());
+    b.session.check().Command7_Click(image);
+    b.session.write().Command3_Click(QString());
     QCOMPARE(b.state.rxMode, RxMode::Idle);
-    b.ops.read.Command6_Click(b.path(QStringLiteral("read.bin")));
+    b.session.read().Command6_Click(b.path(QStringLiteral("read.bin")));
     QCOMPARE(b.state.rxMode, RxMode::ReadToFile);
-    b.ops.write.Command3_Click(QString());
+    b.session.write().Command3_Click(QString());
     QTest::qWait(50);  // what the board still streams is idle input now
     b.op.clear();
-    b.ops.check.Command7_Click(image);
+    b.session.check().Command7_Click(image);
     QVERIFY(b.waitForMessage(QStringLiteral("VERIFICA ESEGUITA CORRETTAMENTE")));
-    b.ops.read.Command6_Click(b.path(QStringLiteral("read.bin")));
+    b.session.read().Command6_Click(b.path(QStringLiteral("read.bin")));
     QVERIFY(b.waitForMessage(QStringLiteral("TERMINATO")));
     QCOMPARE(Bench::contents(b.path(QStringLiteral("read.bin"))), erased());
 }
@@ -265,14 +266,14 @@ void TestCheck::readAndVerifyEndedByAWritePressStillWorkAfterwards()
 void TestCheck::verifyPathsThatNameNoFile()
 {
     Bench b;
-    b.ops.check.Command7_Click(b.dir.path() + u'/');
-    b.ops.check.Command7_Click(QString());
+    b.session.check().Command7_Click(b.dir.path() + u'/');
+    b.session.check().Command7_Click(QString());
     QCOMPARE(b.op.texts(), (QStringList{"Nessun file selezionato", "Nessun file selezionato"}));
-    b.ops.check.Command7_Click(b.path(QStringLiteral("nowhere/rom.bin")));
+    b.session.check().Command7_Click(b.path(QStringLiteral("nowhere/rom.bin")));
     QCOMPARE(b.op.texts().size(), 2);
     QVERIFY(b.port.sends().isEmpty());
     // A blank check needs no file, whatever the box holds.
-    b.ops.check.Command8_Click();
+    b.session.check().Command8_Click();
     QVERIFY(b.waitForMessage(QStringLiteral("IL CHIP E' VUOTO")));
 }
 
@@ -285,10 +286,10 @@ void TestCheck::writeOverAProgrammedChipThenVerify()
     image[300] = char(0x5A);
     image[900] = char(0x0F);
     const QString path = b.file(QStringLiteral("rom.bin"), image);
-    b.ops.write.Command3_Click(path);
+    b.session.write().Command3_Click(path);
     // The board programmed every block; bits already cleared stay cleared.
     QCOMPARE(b.op.texts().last(), QStringLiteral("CORRETTO"));
-    b.ops.check.Command7_Click(path);
+    b.session.check().Command7_Click(path);
     QVERIFY(b.waitForMessage(QStringLiteral("ERRORE al byte  300")));
 }
 

@@ -1,3 +1,4 @@
+#include "operations/Messages.h"
 #include "Bench.h"
 
 #include <sys/stat.h>
@@ -42,15 +43,15 @@ void TestRead::wholeChipWhateverTheReadSizes()
     b.port.line().setReadChunk(chunk);
     const QString path = b.path(QStringLiteral("letto.bin"));
 
-    b.ops.read.Command6_Click(path);
+    b.session.read().Command6_Click(path);
     QCOMPARE(b.port.sends(), QList<QByteArray>{StreamFrame});
     QCOMPARE(b.state.rxMode, RxMode::ReadToFile);
     QVERIFY(b.progress.refreshing && b.progress.shown);
     QVERIFY(b.waitForMessage(QStringLiteral("TERMINATO")));
     QCOMPARE(b.op.messages().last(), (OperatorMessage{OperatorMessage::Kind::Result, "TERMINATO", "romivo"}));
-    QCOMPARE(b.op.texts(), (QStringList{ChipRead::Question, "TERMINATO"}));
+    QCOMPARE(b.op.texts(), (QStringList{Messages::text(MessageId::ReadQuestion), "TERMINATO"}));
     QCOMPARE(Bench::contents(path), chip);
-    QVERIFY(!b.ops.operationFile().isOpen());
+    QVERIFY(!b.session.operationFile().isOpen());
     QVERIFY(!b.progress.refreshing && !b.progress.shown);
     QCOMPARE(b.state.rxMode, RxMode::Idle);
     QCOMPARE(b.state.currentAddress, 32768);
@@ -63,7 +64,7 @@ void TestRead::longerFileKeepsItsTail()
     const QByteArray old = randomImage(40000, 1);
     const QString path = b.file(QStringLiteral("grande.bin"), old);
     b.chip().load(randomImage(Frame::ImageSize, 2));
-    b.ops.read.Command6_Click(path);
+    b.session.read().Command6_Click(path);
     QVERIFY(b.waitForMessage(QStringLiteral("TERMINATO")));
     const QByteArray now = Bench::contents(path);
     QCOMPARE(now.size(), 40000);
@@ -75,20 +76,20 @@ void TestRead::shortStreamWaitsUntilStopped()
 {
     Bench b({QStringLiteral("short-stream=100")});
     const QString path = b.path(QStringLiteral("corto.bin"));
-    b.ops.read.Command6_Click(path);
+    b.session.read().Command6_Click(path);
     QTRY_COMPARE(b.state.currentAddress, 100);
     QTest::qWait(100);
     QCOMPARE(b.state.rxMode, RxMode::ReadToFile);
     // Every stored byte is in the file while the read still waits.
     QCOMPARE(Bench::contents(path), b.chip().contents().left(100));
 
-    b.ops.read.Command6_Click(path);  // the stop
+    b.session.read().Command6_Click(path);  // the stop
     QCOMPARE(b.state.rxMode, RxMode::Idle);
-    QVERIFY(!b.ops.operationFile().isOpen());
+    QVERIFY(!b.session.operationFile().isOpen());
     QVERIFY(!b.progress.shown && !b.progress.refreshing);
     // The board is told to stop streaming, so that nothing of this stream reaches the next one.
     QCOMPARE(b.port.sends(), (QList<QByteArray>{streamFrame(), stopByte()}));
-    QCOMPARE(b.op.texts(), (QStringList{ChipRead::Question, ChipRead::Question}));
+    QCOMPARE(b.op.texts(), (QStringList{Messages::text(MessageId::ReadQuestion), Messages::text(MessageId::ReadQuestion)}));
     QCOMPARE(Bench::contents(path).size(), 100);
 }
 
@@ -98,7 +99,7 @@ void TestRead::cancelChangesNothing()
     b.state.rxMode = RxMode::ServiceRead;
     b.progress.shown = true;
     b.op.answerNext({false});
-    b.ops.read.Command6_Click(b.path(QStringLiteral("x.bin")));
+    b.session.read().Command6_Click(b.path(QStringLiteral("x.bin")));
     QCOMPARE(b.state.rxMode, RxMode::ServiceRead);
     QVERIFY(b.progress.shown && b.progress.refreshing);
     QVERIFY(!QFile::exists(b.path(QStringLiteral("x.bin"))));
@@ -118,15 +119,15 @@ void TestRead::pathsThatNameNoFile()
     QFETCH(QString, relative);
     Bench b;
     QVERIFY(QDir(b.dir.path()).mkdir(QStringLiteral("dati")));
-    b.ops.read.Command6_Click(relative.isEmpty() ? QString() : b.path(relative));
-    QCOMPARE(b.op.texts(), (QStringList{ChipRead::Question, "Nessun file selezionato"}));
+    b.session.read().Command6_Click(relative.isEmpty() ? QString() : b.path(relative));
+    QCOMPARE(b.op.texts(), (QStringList{Messages::text(MessageId::ReadQuestion), "Nessun file selezionato"}));
     QVERIFY(b.port.sends().isEmpty());
     QCOMPARE(b.state.rxMode, RxMode::Idle);
 
     // A directory that does not exist: silence, nothing started.
     b.op.clear();
-    b.ops.read.Command6_Click(b.path(QStringLiteral("altrove/rom.bin")));
-    QCOMPARE(b.op.texts(), QStringList{ChipRead::Question});
+    b.session.read().Command6_Click(b.path(QStringLiteral("altrove/rom.bin")));
+    QCOMPARE(b.op.texts(), QStringList{Messages::text(MessageId::ReadQuestion)});
     QVERIFY(b.port.sends().isEmpty());
 }
 
@@ -138,8 +139,8 @@ void TestRead::unwritableTargetRefusedAtTheStart()
     Immutable guard(path);
     if (!guard.ok)
         QSKIP("chattr is not available here");
-    b.ops.read.Command6_Click(path);
-    QCOMPARE(b.op.texts(), (QStringList{ChipRead::Question, ImageFile::notWritableText(path)}));
+    b.session.read().Command6_Click(path);
+    QCOMPARE(b.op.texts(), (QStringList{Messages::text(MessageId::ReadQuestion), Messages::text(MessageId::NotWritable, {path, {}, 0})}));
     QCOMPARE(b.op.messages().last().kind, OperatorMessage::Kind::Failure);
     QVERIFY(b.port.sends().isEmpty());
     QCOMPARE(b.state.rxMode, RxMode::Idle);
@@ -152,10 +153,10 @@ void TestRead::fifoIsRefusedWithoutWaiting()
     Bench b;
     const QString fifo = b.path(QStringLiteral("fifo"));
     QVERIFY(::mkfifo(qPrintable(fifo), 0600) == 0);
-    b.ops.read.Command6_Click(fifo);
-    b.ops.check.Command7_Click(fifo);
-    b.ops.write.Command3_Click(fifo);
-    QCOMPARE(b.op.texts(), (QStringList{ChipRead::Question, ImageWrite::Question}));
+    b.session.read().Command6_Click(fifo);
+    b.session.check().Command7_Click(fifo);
+    b.session.write().Command3_Click(fifo);
+    QCOMPARE(b.op.texts(), (QStringList{Messages::text(MessageId::ReadQuestion), Messages::text(MessageId::WriteQuestion)}));
     QVERIFY(b.port.sends().isEmpty());
     QCOMPARE(b.state.rxMode, RxMode::Idle);
 }
@@ -165,12 +166,12 @@ void TestRead::writeFailureDuringTheStreamStopsAndSaysSo()
     if (!QFileInfo::exists(QStringLiteral("/dev/full")))
         QSKIP("no /dev/full here");
     Bench b;
-    b.ops.read.Command6_Click(QStringLiteral("/dev/full"));
+    b.session.read().Command6_Click(QStringLiteral("/dev/full"));
     QTRY_COMPARE(b.op.texts().size(), 2);
-    QVERIFY(b.op.texts().last().startsWith(ChipRead::writeFailedText(QStringLiteral("/dev/full"), QString())));
+    QVERIFY(b.op.texts().last().startsWith(Messages::text(MessageId::ReadInterrupted, {QStringLiteral("/dev/full"), QString(), 0})));
     QCOMPARE(b.op.messages().last().kind, OperatorMessage::Kind::Failure);
     QCOMPARE(b.state.rxMode, RxMode::Idle);
-    QVERIFY(!b.ops.operationFile().isOpen());
+    QVERIFY(!b.session.operationFile().isOpen());
     QVERIFY(!b.progress.shown && !b.progress.refreshing);
     QTest::qWait(50);
     QCOMPARE(b.op.texts().size(), 2);
@@ -182,12 +183,12 @@ void TestRead::serviceReadLeftInModeOneIsStoppedFirst()
     const QString path = b.path(QStringLiteral("rom.bin"));
     b.state.rxMode = RxMode::ServiceRead;
     b.progress.shown = true;
-    b.ops.read.Command6_Click(path);
+    b.session.read().Command6_Click(path);
     QCOMPARE(b.state.rxMode, RxMode::Idle);
     QVERIFY(!b.progress.shown);
     QVERIFY(b.port.sends().isEmpty());
     QVERIFY(!QFile::exists(path));
-    b.ops.read.Command6_Click(path);
+    b.session.read().Command6_Click(path);
     QVERIFY(b.waitForMessage(QStringLiteral("TERMINATO")));
 }
 
@@ -199,12 +200,12 @@ void TestRead::bytesDuringTerminatoNeverReachTheFile()
         if (message.text != QLatin1String("TERMINATO"))
             return;
         QCOMPARE(b.state.rxMode, RxMode::Idle);
-        QVERIFY(b.ops.operationFile().isOpen());
+        QVERIFY(b.session.operationFile().isOpen());
         b.port.board().sendUnasked(QByteArray(100, 'x'));
         b.port.output(*commandFrame(0, CommandCode::CounterReset));
         QTest::qWait(20);
     });
-    b.ops.read.Command6_Click(path);
+    b.session.read().Command6_Click(path);
     QVERIFY(b.waitForMessage(QStringLiteral("TERMINATO")));
     QCOMPARE(Bench::contents(path), erased());
 }

@@ -1,3 +1,4 @@
+#include "operations/Messages.h"
 #include "Bench.h"
 
 namespace {
@@ -29,7 +30,7 @@ void TestWrite::fullImageAnsweredBlockByBlock()
     Bench b;
     const QByteArray image = randomImage(Frame::ImageSize);
     const QString path = b.file(QStringLiteral("rom.bin"), image);
-    b.ops.write.Command3_Click(path);
+    b.session.write().Command3_Click(path);
 
     QList<QByteArray> expected{Start};
     for (int block = 0; block < Frame::BlockCount; ++block) {
@@ -42,8 +43,8 @@ void TestWrite::fullImageAnsweredBlockByBlock()
     QCOMPARE(b.chip().contents(), image);
     QCOMPARE(b.port.board().blocksAcknowledged(), 64);
 
-    QCOMPARE(b.op.events(), (QStringList{ImageWrite::Question, "CORRETTO", "<beep>"}));
-    QCOMPARE(b.op.messages().at(0), (OperatorMessage{OperatorMessage::Kind::Question, ImageWrite::Question, "Romivo"}));
+    QCOMPARE(b.op.events(), (QStringList{Messages::text(MessageId::WriteQuestion), "CORRETTO", "<beep>"}));
+    QCOMPARE(b.op.messages().at(0), (OperatorMessage{OperatorMessage::Kind::Question, Messages::text(MessageId::WriteQuestion), "Romivo"}));
     QCOMPARE(b.op.messages().at(1), (OperatorMessage{OperatorMessage::Kind::Result, "CORRETTO", "romivo"}));
     QCOMPARE(b.progress.refreshed, QList<int>{32760});
     QVERIFY(!b.progress.refreshing && !b.progress.shown);
@@ -72,7 +73,7 @@ void TestWrite::boardFailures()
     QFETCH(bool, duringData);
     Bench b({fault});
     const QByteArray image = randomImage(Frame::ImageSize, 11);
-    b.ops.write.Command3_Click(b.file(QStringLiteral("rom.bin"), image));
+    b.session.write().Command3_Click(b.file(QStringLiteral("rom.bin"), image));
 
     QCOMPARE(b.op.texts().last(), QStringLiteral("ERRORE"));
     QCOMPARE(b.op.events().last(), QStringLiteral("<beep>"));
@@ -104,9 +105,9 @@ void TestWrite::cancelSendsNothingAndEnds()
     b.op.answerNext({false});
     b.state.currentAddress = 1234;
     const QString path = b.path(QStringLiteral("not-yet.bin"));
-    b.ops.write.Command3_Click(path);
+    b.session.write().Command3_Click(path);
     QVERIFY(b.port.sends().isEmpty());
-    QCOMPARE(b.op.events(), (QStringList{ImageWrite::Question, "<beep>"}));
+    QCOMPARE(b.op.events(), (QStringList{Messages::text(MessageId::WriteQuestion), "<beep>"}));
     QCOMPARE(b.progress.refreshed, QList<int>{1234});
     QVERIFY(!b.progress.refreshing && !b.progress.shown);
     QCOMPARE(b.state.rxMode, RxMode::Idle);
@@ -128,9 +129,9 @@ void TestWrite::directoryPathSaysNoFileSelected()
     QFETCH(QString, relative);
     Bench b;
     QVERIFY(QDir(b.dir.path()).mkdir(QStringLiteral("dati")));
-    b.ops.write.Command3_Click(relative.isEmpty() ? QString() : b.path(relative));
+    b.session.write().Command3_Click(relative.isEmpty() ? QString() : b.path(relative));
     QVERIFY(b.port.sends().isEmpty());
-    QCOMPARE(b.op.events(), (QStringList{ImageWrite::Question, "Nessun file selezionato", "<beep>"}));
+    QCOMPARE(b.op.events(), (QStringList{Messages::text(MessageId::WriteQuestion), "Nessun file selezionato", "<beep>"}));
     QCOMPARE(b.op.messages().at(1).kind, OperatorMessage::Kind::Failure);
     QCOMPARE(b.op.messages().at(1).title, QStringLiteral("Romivo"));
 }
@@ -150,7 +151,7 @@ void TestWrite::shortEmptyMissingAndLongImages()
     Bench b;
     const QByteArray image = randomImage(qMax(size, 0), 3);
     const QString path = size < 0 ? b.path(QStringLiteral("new.bin")) : b.file(QStringLiteral("rom.bin"), image);
-    b.ops.write.Command3_Click(path);
+    b.session.write().Command3_Click(path);
 
     // 32,768 data bytes in any case; past the end of the image, the erased value.
     QByteArray expected = image.left(Frame::ImageSize);
@@ -162,7 +163,7 @@ void TestWrite::shortEmptyMissingAndLongImages()
     QCOMPARE(Bench::contents(path), image);
 
     // Written and then verified, the same image passes.
-    b.ops.check.Command7_Click(path);
+    b.session.check().Command7_Click(path);
     QVERIFY(b.waitForMessage(QStringLiteral("VERIFICA ESEGUITA CORRETTAMENTE")));
 }
 
@@ -174,10 +175,10 @@ void TestWrite::readOnlyImageCanBeWritten()
     Immutable guard(path);
     if (!guard.ok)
         QSKIP("chattr is not available here");
-    b.ops.write.Command3_Click(path);
+    b.session.write().Command3_Click(path);
     QCOMPARE(b.op.texts().last(), QStringLiteral("CORRETTO"));
     QCOMPARE(b.chip().contents(), image);
-    b.ops.check.Command7_Click(path);
+    b.session.check().Command7_Click(path);
     QVERIFY(b.waitForMessage(QStringLiteral("VERIFICA ESEGUITA CORRETTAMENTE")));
 }
 
@@ -186,11 +187,11 @@ void TestWrite::secondPressDuringAWriteEndsSilentlyAndTheWriteFails()
     Bench b;
     const QString path = b.file(QStringLiteral("rom.bin"), randomImage(Frame::ImageSize));
     // Served in the write's first event-loop pass, as a click would be.
-    QTimer::singleShot(0, [&] { b.ops.write.Command3_Click(path); });
-    b.ops.write.Command3_Click(path);
+    QTimer::singleShot(0, [&] { b.session.write().Command3_Click(path); });
+    b.session.write().Command3_Click(path);
     // The second question, no message for the handle in use, its ending's beep; then the first
     // write, left without acknowledgements, times out.
-    QCOMPARE(b.op.events(), (QStringList{ImageWrite::Question, ImageWrite::Question, "<beep>", "ERRORE", "<beep>"}));
+    QCOMPARE(b.op.events(), (QStringList{Messages::text(MessageId::WriteQuestion), Messages::text(MessageId::WriteQuestion), "<beep>", "ERRORE", "<beep>"}));
     QCOMPARE(b.sendsOf(NextBlock), 1);
     QCOMPARE(b.dataSends(), 65);
 }
@@ -200,8 +201,8 @@ void TestWrite::stopPressedDuringAWriteSendsNoStopByte()
     // A 0x63 in the middle of the image data would be taken for a location's value.
     Bench b;
     const QString path = b.file(QStringLiteral("rom.bin"), randomImage(Frame::ImageSize));
-    QTimer::singleShot(0, [&] { b.ops.check.Command8_Click(); });
-    b.ops.write.Command3_Click(path);
+    QTimer::singleShot(0, [&] { b.session.check().Command8_Click(); });
+    b.session.write().Command3_Click(path);
     QCOMPARE(b.op.texts().last(), QStringLiteral("ERRORE"));
     QCOMPARE(b.sendsOf(stopByte()), 0);
     QCOMPARE(b.sendsOf(streamFrame()), 0);
@@ -233,21 +234,21 @@ void TestWrite::imagesNamedAsHexOrSRecord()
     QFETCH(QByteArray, chip);
     Bench b;
     const QString path = b.file(name, contents);
-    b.ops.write.Command3_Click(path);
+    b.session.write().Command3_Click(path);
     if (chip.isEmpty()) {
         QVERIFY(b.op.texts().last().startsWith(QStringLiteral("FILE NON VALIDO: ") + path + u'\n'));
         QVERIFY(b.port.sends().isEmpty());
         QCOMPARE(b.state.rxMode, RxMode::Idle);
         // The verify refuses it the same way.
-        b.ops.check.Command7_Click(path);
+        b.session.check().Command7_Click(path);
         QVERIFY(b.op.texts().last().startsWith(QStringLiteral("FILE NON VALIDO: ")));
         QVERIFY(b.port.sends().isEmpty());
-        QVERIFY(!b.ops.operationFile().isOpen());
+        QVERIFY(!b.session.operationFile().isOpen());
         return;
     }
     QCOMPARE(b.op.texts().last(), QStringLiteral("CORRETTO"));
     QCOMPARE(b.chip().contents(), chip);
-    b.ops.check.Command7_Click(path);
+    b.session.check().Command7_Click(path);
     QVERIFY(b.waitForMessage(QStringLiteral("VERIFICA ESEGUITA CORRETTAMENTE")));
 }
 
@@ -256,7 +257,7 @@ void TestWrite::otherBytesFromTheBoardChangeNothing()
     Bench b({QStringLiteral("stray=00FF41")});
     b.port.board().sendUnasked(QByteArray("\x00\xFF\x0A", 3));
     const QByteArray image(Frame::ImageSize, char(0xFF));
-    b.ops.write.Command3_Click(b.file(QStringLiteral("ff.bin"), image));
+    b.session.write().Command3_Click(b.file(QStringLiteral("ff.bin"), image));
     QCOMPARE(b.op.texts().last(), QStringLiteral("CORRETTO"));
     QCOMPARE(b.dataSends(), 4096);
     QCOMPARE(b.port.sends().at(1), QByteArray(8, char(0xFF)));

@@ -1,8 +1,8 @@
 #include "SoakRun.h"
 
 #include "board/SelectingSerialControl.h"
-#include "operations/Operations.h"
-#include "operations/ScriptedOperator.h"
+#include "ScriptedOperator.h"
+#include "operations/Session.h"
 #include "ui/Form1.h"
 #include "ui/ServicePanel.h"
 
@@ -17,8 +17,10 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QSignalSpy>
 #include <QTimer>
 #include <QtTest>
+#include "operations/Messages.h"
 
 namespace {
 
@@ -27,40 +29,6 @@ namespace {
 constexpr qint64 LatenessLimitMs = 1500;
 // Pause between one action and the next, unless the history waits longer.
 constexpr int ActionGapMs = 5;
-
-bool isOwnText(const QString &text)
-{
-    static const QStringList exact = {
-        QStringLiteral("CORRETTO"),
-        QStringLiteral("ERRORE"),
-        QStringLiteral("TERMINATO"),
-        QStringLiteral("VERIFICA ESEGUITA CORRETTAMENTE"),
-        QStringLiteral("IL CHIP E' VUOTO"),
-        QStringLiteral("IL CHIP NON E' VUOTO"),
-        QStringLiteral("Nessun file selezionato"),
-        QStringLiteral("ERRORE RICEZIONE"),
-        QStringLiteral("NESSUNA PORTA INDICATA"),
-        QStringLiteral("INDIRIZZO NON VALIDO: SOLO DA -255 A 65535"),
-        QStringLiteral("DATO NON VALIDO: SOLO DA 0 A 255"),
-        QStringLiteral("Scrivo il file selezionato su EPROM, sei sicuro ?"),
-        QStringLiteral("Leggo EPROM e scrivo sul file selezionato, sei sicuro ?"),
-        Form1::ClosedPortNotice,
-    };
-    if (exact.contains(text))
-        return true;
-    static const QList<QRegularExpression> patterns = [] {
-        QList<QRegularExpression> list;
-        for (const char *pattern : {"^ERRORE al byte  \\d+$", "^PORTA NON VALIDA: .+$", "^IMPOSSIBILE APRIRE LA PORTA .*\\n.*$",
-                                    "^COLLEGAMENTO PERSO SULLA PORTA .*\\n.*$", "^IL FILE NON PUO' ESSERE SCRITTO: .+$",
-                                    "^LETTURA INTERROTTA: IMPOSSIBILE SCRIVERE SUL FILE .+\\n.*$", "^FILE NON VALIDO: .+\\n.+$"})
-            list << QRegularExpression(QString::fromLatin1(pattern), QRegularExpression::DotMatchesEverythingOption);
-        return list;
-    }();
-    for (const QRegularExpression &pattern : patterns)
-        if (pattern.match(text).hasMatch())
-            return true;
-    return false;
-}
 
 // A read in flight: the file must always be its old contents with a prefix replaced by the bytes
 // that came from the board after the read was pressed, never more than the chip holds.
@@ -93,6 +61,7 @@ QString readTargetFault(const QByteArray &now, const ReadWatch &watch, const QBy
 }
 
 class Run : public QObject {
+    Q_OBJECT
 public:
     explicit Run(const SoakHistory &history) : m_history(history)
     {
@@ -100,8 +69,8 @@ public:
         QDir::setCurrent(m_dir.path());
         makeFiles();
         m_form.setEndProgram([] {});
-        m_form.servicePanel().setPause([this](int ms) {
-            if (ms != ServicePanel::PositionPauseMs)
+        m_session.service().setPause([this](int ms) {
+            if (ms != ServiceCommands::PositionPauseMs)
                 fail(QStringLiteral("POSIZIONO paused %1 ms").arg(ms));
         });
         m_form.show();
@@ -120,12 +89,11 @@ public:
         m_clock.start();
         schedule(0);
         QEventLoop loop;
-        QTimer poll;
-        connect(&poll, &QTimer::timeout, &loop, [&] {
-            if ((m_done && m_depth == 0) || !m_failure.isEmpty() || m_clock.elapsed() > 180000)
+        connect(this, &Run::progressed, &loop, [&] {
+            if ((m_done && m_depth == 0) || !m_failure.isEmpty())
                 loop.quit();
         });
-        poll.start(20);
+        QTimer::singleShot(180000, &loop, &QEventLoop::quit);
         loop.exec();
         if (m_failure.isEmpty() && !(m_done && m_depth == 0))
             fail(QStringLiteral("a handler never returned (%1 still running)").arg(m_depth));
@@ -133,6 +101,10 @@ public:
             recover();
         return {m_failure, m_next};
     }
+
+signals:
+    // An action ended, the history ended, or a check failed.
+    void progressed();
 
 private:
     void makeFiles()
@@ -183,6 +155,7 @@ private:
     {
         if (m_failure.isEmpty())
             m_failure = why;
+        emit progressed();
     }
 
     void step()
@@ -194,8 +167,9 @@ private:
             fail(QStringLiteral("the event loop went unserved for %1 ms before action %2").arg(late).arg(m_next + 1));
         if (m_next >= m_history.size()) {
             // The end of the history: stop whatever runs, from wherever the program is.
-            m_form.operations().stop();
+            m_session.stop();
             m_done = true;
+            emit progressed();
             return;
         }
         const SoakAction action = m_history.at(m_next++);
@@ -205,6 +179,7 @@ private:
         perform(action);
         --m_depth;
         check(m_next, action);
+        emit progressed();
     }
 
     QPushButton *button(const char *name) const { return m_form.findChild<QPushButton *>(QString::fromLatin1(name)); }
@@ -234,7 +209,7 @@ private:
         else if (verb == QLatin1String("port")) box("textCommPort")->setText(action.argument);
         else if (verb == QLatin1String("address")) box("textAddress")->setText(action.argument);
         else if (verb == QLatin1String("data")) box("textReadData")->setText(action.argument);
-        else if (verb == QLatin1String("file")) m_form.textNomeFile().setText(fileBoxPath(action.argument));
+        else if (verb == QLatin1String("file")) box("textNomeFile")->setText(fileBoxPath(action.argument));
         else if (verb == QLatin1String("answers")) {
             for (const QChar bit : action.argument)
                 m_op.answerNext(bit == u'1');
@@ -248,7 +223,7 @@ private:
         else if (verb == QLatin1String("chunk")) sim().line().setReadChunk(action.argument.toInt());
         else if (verb == QLatin1String("stray")) {
             // Not into a running read: the program cannot tell such bytes from the chip's.
-            if (sim().isOpen() && m_form.state().rxMode != RxMode::ReadToFile) {
+            if (sim().isOpen() && m_session.state().rxMode != RxMode::ReadToFile) {
                 sim().board().sendUnasked(QByteArray::fromHex(action.argument.toLatin1()));
                 sim().line().setReceiverReady(true);
             }
@@ -269,7 +244,7 @@ private:
 
     void pressRead()
     {
-        const QString text = m_form.textNomeFile().text();
+        const QString text = box("textNomeFile")->text();
         const QFileInfo info(text);
         if (!text.isEmpty() && !info.isDir() && !text.endsWith(u'/') && button("Command6")->isEnabled()) {
             const QString key = info.exists() ? info.canonicalFilePath() : info.absoluteFilePath();
@@ -283,12 +258,12 @@ private:
     void check(int actionNumber, const SoakAction &action)
     {
         const QString where = QStringLiteral(" (after action %1, %2)").arg(actionNumber).arg(action.toText());
-        const qint16 mode = m_form.state().rxMode;
+        const qint16 mode = m_session.state().rxMode;
         if (mode < RxMode::Idle || mode > RxMode::BlankCheck)
             fail(QStringLiteral("receive mode %1").arg(mode) + where);
         const QStringList texts = m_op.texts();
         for (; m_textsChecked < texts.size(); ++m_textsChecked)
-            if (!isOwnText(texts.at(m_textsChecked)))
+            if (!Messages::isKnown(texts.at(m_textsChecked)))
                 fail(QStringLiteral("a box said \"%1\"").arg(texts.at(m_textsChecked)) + where);
         const QHash<QString, QByteArray> files = snapshot();
         for (auto it = files.cbegin(); it != files.cend(); ++it) {
@@ -314,7 +289,7 @@ private:
     // From whatever state the history left: stop, reconnect to a sound board, write and verify.
     void recover()
     {
-        m_form.operations().stop();
+        m_session.stop();
         QTest::qWait(600);  // a write that was told to stop runs into its time-out
         sim().board().setFaults({});
         sim().line().setReadChunk(4096);
@@ -327,21 +302,23 @@ private:
         sim().board().chip().erase();
         // A file of its own: the history may have read over every image it was given.
         write(QStringLiteral("recovery.bin"), m_image);
-        m_form.textNomeFile().setText(m_dir.filePath(QStringLiteral("recovery.bin")));
+        box("textNomeFile")->setText(m_dir.filePath(QStringLiteral("recovery.bin")));
         const qsizetype before = m_op.texts().size();
+        QSignalSpy finished(&m_session, &Session::finished);
         button("Command3")->click();
-        if (!m_op.texts().mid(before).contains(QStringLiteral("CORRETTO")))
+        if (finished.isEmpty() || finished.last().first().value<OperationResult>().outcome != Outcome::Written)
             return fail(QStringLiteral("recovery: the write said ") + m_op.texts().mid(before).join(QStringLiteral(" | "))
                         + QStringLiteral(" [board state %1, acked %2, dropped %3, errors %4, to board %5 bytes, last %6]")
                               .arg(int(sim().board().state())).arg(sim().board().blocksAcknowledged())
                               .arg(sim().board().writesDropped()).arg(sim().board().protocolErrors().join(u';'))
                               .arg(sim().wireToBoard().size()).arg(QString::fromLatin1(sim().wireToBoard().right(12).toHex(' '))));
+        finished.clear();
         button("Command7")->click();
-        const QString verified = QStringLiteral("VERIFICA ESEGUITA CORRETTAMENTE");
-        if (!QTest::qWaitFor([&] { return m_op.texts().mid(before).contains(verified); }, 10000))
+        if ((finished.isEmpty() && !finished.wait(10000))
+            || finished.last().first().value<OperationResult>().outcome != Outcome::Verified)
             return fail(QStringLiteral("recovery: the verify said ") + m_op.texts().mid(before).join(QStringLiteral(" | "))
                         + QStringLiteral(" [mode %1 at %2, verify button %3, board streaming %4 sent %5, errors %6]")
-                              .arg(m_form.state().rxMode).arg(m_form.state().currentAddress)
+                              .arg(m_session.state().rxMode).arg(m_session.state().currentAddress)
                               .arg(button("Command7")->isEnabled()).arg(sim().board().streaming())
                               .arg(sim().wireFromBoard().size()).arg(sim().board().protocolErrors().join(u';').right(300)));
         if (sim().board().chip().contents() != m_image)
@@ -355,7 +332,8 @@ private:
     QByteArray m_image;
     SelectingSerialControl m_port;
     ScriptedOperator m_op;
-    Form1 m_form{m_port, m_op};
+    Session m_session{m_port, m_op};
+    Form1 m_form{m_session};
     QElapsedTimer m_clock;
     qint64 m_dueAt = 0;
     int m_next = 0;
@@ -374,3 +352,5 @@ SoakOutcome runHistory(const SoakHistory &history)
     Run run(history);
     return run.play();
 }
+
+#include "SoakRun.moc"

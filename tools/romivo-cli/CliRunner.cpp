@@ -4,6 +4,7 @@
 #include "link/PortName.h"
 #include "operations/ImageFile.h"
 #include "operations/ImageFormats.h"
+#include "operations/Messages.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -28,16 +29,8 @@ bool PrintingOperator::show(const OperatorMessage &message)
     if (message.kind != OperatorMessage::Kind::Question) {
         std::fputs(qPrintable(message.text + u'\n'), stdout);
         std::fflush(stdout);
-        m_texts.append(message.text);
     }
     return true;
-}
-
-QStringList PrintingOperator::takeTexts()
-{
-    QStringList texts;
-    texts.swap(m_texts);
-    return texts;
 }
 
 TerminalProgress::TerminalProgress(const FormState &state, bool enabled) : m_state(state), m_enabled(enabled)
@@ -94,21 +87,31 @@ void TerminalProgress::finish()
 CliRunner::CliRunner(const CliOptions &options, QObject *parent)
     : QObject(parent),
       m_options(options),
-      m_progress(m_state, !options.quiet && ::isatty(STDERR_FILENO)),
+      m_progress(m_session.state(), !options.quiet && ::isatty(STDERR_FILENO)),
       m_out(stdout),
       m_err(stderr)
 {
-    m_dispatcher.setDsrHandling([this] { m_boardSeen = true; });
+    m_session.setProgressDisplay(&m_progress);
+    m_session.dispatcher().setDsrHandling([this] {
+        m_boardSeen = true;
+        emit wakeUp();
+    });
+    connect(&m_session, &Session::finished, this, [this](OperationResult result) {
+        m_result = result;
+        emit wakeUp();
+    });
     connect(&m_port, &SerialControl::portLost, this, [this](const QString &reason) {
         m_portLost = true;
         m_lostReason = reason;
+        emit wakeUp();
     });
 }
 
 void CliRunner::interrupt()
 {
     m_interrupted = true;
-    m_operations.stop();
+    m_session.stop();
+    emit wakeUp();
 }
 
 int CliRunner::run()
@@ -159,14 +162,10 @@ bool CliRunner::openBoard()
         return false;
     }
     QEventLoop loop;
-    QTimer poll;
-    connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (m_boardSeen || m_interrupted || !m_port.isOpen())
-            loop.quit();
-    });
-    poll.start(10);
+    connect(this, &CliRunner::wakeUp, &loop, &QEventLoop::quit);
     QTimer::singleShot(int(m_options.waitBoardSeconds * 1000), &loop, &QEventLoop::quit);
-    loop.exec();
+    if (!m_boardSeen && !m_interrupted && !m_portLost)
+        loop.exec();
     if (m_interrupted || m_portLost)
         return false;
     if (!m_boardSeen) {
@@ -213,99 +212,95 @@ int CliRunner::runStep(const CliOptions::Step &step)
     }
 
     m_progress.begin(stepName(step.kind));
-    m_operator.takeTexts();
+    m_result.reset();
     switch (step.kind) {
-    case Kind::Write: {
-        m_operations.write.Command3_Click(path);
-        if (m_portLost)
-            return reportLostPort();
-        const QStringList texts = m_operator.takeTexts();
-        if (texts.contains(QStringLiteral("CORRETTO"))) {
-            printChecksum(image);
-            return Success;
-        }
-        if (texts.contains(QStringLiteral("ERRORE")))
-            return Failure;
-        if (texts.isEmpty())
-            m_err << "romivo-cli: cannot open " << step.file << Qt::endl;
-        return Trouble;
-    }
+    case Kind::Write:
+        m_session.write().Command3_Click(path);
+        break;
     case Kind::Read:
-        m_operations.read.Command6_Click(path);
+        m_session.read().Command6_Click(path);
         break;
     case Kind::Verify:
-        m_operations.check.Command7_Click(path);
+        m_session.check().Command7_Click(path);
         break;
     case Kind::Blank:
-        m_operations.check.Command8_Click();
+        m_session.check().Command8_Click();
         break;
     }
+    if (!m_result && !waitForResult())
+        return m_portLost ? reportLostPort() : m_interrupted ? Interrupted : Failure;
+    if (m_portLost)
+        return reportLostPort();
 
-    if (m_state.rxMode == RxMode::Idle) {  // it did not start: the file would not open
-        if (m_operator.takeTexts().isEmpty())
-            m_err << "romivo-cli: cannot open " << step.file << Qt::endl;
-        return Trouble;
-    }
-    if (!waitUntilIdle())
-        return m_portLost ? reportLostPort() : Failure;
-    const QStringList texts = m_operator.takeTexts();
-    switch (step.kind) {
-    case Kind::Read:
-        if (!texts.contains(QStringLiteral("TERMINATO")))
-            return Failure;
-        printChecksum(readBack(path));
-        return Success;
-    case Kind::Verify:
-        if (!texts.contains(QStringLiteral("VERIFICA ESEGUITA CORRETTAMENTE")))
-            return Failure;
+    switch (m_result->outcome) {
+    case Outcome::Written:
+    case Outcome::Verified:
         printChecksum(image);
         return Success;
-    case Kind::Blank:
-        return texts.contains(QStringLiteral("IL CHIP E' VUOTO")) ? Success : Failure;
-    case Kind::Write:
+    case Outcome::ReadDone:
+        printChecksum(readBack(path));
+        return Success;
+    case Outcome::Blank:
+        return Success;
+    case Outcome::WriteFailed:
+    case Outcome::ReadInterrupted:
+    case Outcome::Differs:
+    case Outcome::NotBlank:
+    case Outcome::Stopped:
+        return m_interrupted ? Interrupted : Failure;
+    case Outcome::NotStarted:
+        m_err << "romivo-cli: cannot open " << step.file << Qt::endl;
+        return Trouble;
+    case Outcome::NoFileSelected:
+    case Outcome::NotWritable:
+    case Outcome::InvalidImage:
+    case Outcome::Cancelled:
         break;
     }
-    return Failure;
+    return Trouble;
 }
 
-int CliRunner::reportLostPort()
+bool CliRunner::waitForResult()
 {
-    m_operations.stop();
-    m_progress.finish();
-    m_out << "COLLEGAMENTO PERSO SULLA PORTA " << m_options.port.trimmed() << '\n' << m_lostReason << Qt::endl;
-    return Failure;
-}
-
-bool CliRunner::waitUntilIdle()
-{
+    // Sleeps until the operation announces its end, the port goes, an interrupt comes, or the
+    // stream brings nothing for the idle time-out (checked a few times a second).
     QEventLoop loop;
-    QTimer poll;
+    const auto connection = connect(this, &CliRunner::wakeUp, &loop, &QEventLoop::quit);
+    QTimer watchdog;
+    const qint64 idleMs = qint64(m_options.idleTimeoutSeconds * 1000);
+    watchdog.setInterval(int(qBound(qint64(10), idleMs / 5, qint64(250))));
     QElapsedTimer quiet;
     quiet.start();
-    int lastAddress = m_state.currentAddress;
+    int lastAddress = m_session.state().currentAddress;
     bool stalled = false;
-    connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (m_state.rxMode == RxMode::Idle || m_interrupted || m_portLost) {
-            loop.quit();
-            return;
-        }
-        if (m_state.currentAddress != lastAddress) {
-            lastAddress = m_state.currentAddress;
+    connect(&watchdog, &QTimer::timeout, &loop, [&] {
+        if (m_session.state().currentAddress != lastAddress) {
+            lastAddress = m_session.state().currentAddress;
             quiet.restart();
-        } else if (quiet.elapsed() >= qint64(m_options.idleTimeoutSeconds * 1000)) {
+        } else if (quiet.elapsed() >= idleMs) {
             stalled = true;
             loop.quit();
         }
     });
-    poll.start(20);
-    loop.exec();
-    if (stalled) {
-        m_operations.stop();
+    watchdog.start();
+    if (!m_result && !m_interrupted && !m_portLost)
+        loop.exec();
+    disconnect(connection);
+    if (stalled && !m_result) {
+        m_session.stop();
         m_progress.finish();
-        m_out << "FERMATO: NESSUN DATO DAL CHIP ALLA LOCAZIONE " << m_state.currentAddress << Qt::endl;
+        m_operator.show(Messages::message(MessageId::Stalled, {{}, {}, m_session.state().currentAddress}));
         return false;
     }
-    return !m_interrupted && !m_portLost;
+    return m_result.has_value() && !m_interrupted && !m_portLost;
+}
+
+int CliRunner::reportLostPort()
+{
+    m_session.stop();
+    m_progress.finish();
+    m_operator.show(Messages::message(MessageId::PortLost, {m_options.port.trimmed(), m_lostReason, 0}));
+    return Failure;
 }
 
 void CliRunner::printChecksum(const QByteArray &image)

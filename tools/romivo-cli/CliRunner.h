@@ -3,10 +3,9 @@
 #include "CliOptions.h"
 
 #include "board/SelectingSerialControl.h"
-#include "link/ReceiveDispatcher.h"
-#include "operations/Operations.h"
 #include "operations/Operator.h"
 #include "operations/ProgressDisplay.h"
+#include "operations/Session.h"
 
 #include <QElapsedTimer>
 #include <QStringList>
@@ -18,10 +17,6 @@ class PrintingOperator : public Operator {
 public:
     bool show(const OperatorMessage &message) override;
     void beep() override {}
-    QStringList takeTexts();
-
-private:
-    QStringList m_texts;
 };
 
 // One progress line on standard error, redrawn in place while the operation runs.
@@ -56,11 +51,16 @@ public:
     // From the signal handler's notifier: stop what runs, end with 130.
     void interrupt();
 
+signals:
+    // Something the program waits for has happened (a board, a result, an interrupt, a loss).
+    void wakeUp();
+
 private:
     int runStep(const CliOptions::Step &step);
     bool openBoard();
-    // Runs the event loop until the started read, verify or blank check is over or stalls.
-    bool waitUntilIdle();
+    // Runs the event loop until the running operation announces its end; false when it stalled,
+    // was interrupted or lost its port instead.
+    bool waitForResult();
     void printChecksum(const QByteArray &image);
     bool saveSimulatedChip();
     // Reads and decodes a write's or verify's image before anything is sent; false, said, when
@@ -71,12 +71,10 @@ private:
 
     CliOptions m_options;
     SelectingSerialControl m_port;
-    FormState m_state;
-    ReceiveDispatcher m_dispatcher{m_port, m_state};
     PrintingOperator m_operator;
+    Session m_session{m_port, m_operator};
     TerminalProgress m_progress;
-    QTimer m_timerWaitAck;
-    Operations m_operations{m_port, m_state, m_dispatcher, m_operator, m_progress, m_timerWaitAck};
+    std::optional<OperationResult> m_result;
     QTextStream m_out;
     QTextStream m_err;
     bool m_boardSeen = false;

@@ -4,9 +4,9 @@
 #include "link/CommandFrame.h"
 #include "link/ReceiveDispatcher.h"
 #include "operations/ImageFile.h"
-#include "operations/Operations.h"
 #include "operations/ProgressDisplay.h"
-#include "operations/ScriptedOperator.h"
+#include "operations/Session.h"
+#include "ScriptedOperator.h"
 
 #include <QFile>
 #include <QProcess>
@@ -28,15 +28,14 @@ struct RecordedProgress : ProgressDisplay {
     QList<int> refreshed;
 };
 
-// The operations over the software board, as the window wires them, in a temporary directory.
+// A session over the software board with a scripted operator, in a temporary directory.
 struct Bench {
     SimulatedSerialControl port;
-    FormState state;
-    ReceiveDispatcher dispatcher{port, state};
     ScriptedOperator op;
+    Session session{port, op};
+    FormState &state = session.state();
+    ReceiveDispatcher &dispatcher = session.dispatcher();
     RecordedProgress progress{state};
-    QTimer timerWaitAck;
-    Operations ops{port, state, dispatcher, op, progress, timerWaitAck};
     QTemporaryDir dir;
 
     explicit Bench(const QStringList &faults = {})
@@ -46,6 +45,7 @@ struct Bench {
             if (!applied.apply(fault, nullptr))
                 qFatal("bad fault %s", qPrintable(fault));
         port.board().setFaults(applied);
+        session.setProgressDisplay(&progress);
         port.open();
         QTest::qWait(1);  // the DSR change at open
         port.clearRecords();

@@ -1,4 +1,4 @@
-#include "operations/ScriptedOperator.h"
+#include "ScriptedOperator.h"
 
 bool ScriptedOperator::show(const OperatorMessage &message)
 {

@@ -1,4 +1,4 @@
-#include "ui/NumberText.h"
+#include "operations/NumberText.h"
 
 #include <cmath>
 #include <limits>

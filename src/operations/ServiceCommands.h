@@ -1,0 +1,48 @@
+#pragma once
+
+#include "link/FormState.h"
+
+#include <QObject>
+#include <QString>
+#include <cstdint>
+#include <functional>
+
+class Operator;
+class QTimer;
+class ReceiveDispatcher;
+class SerialControl;
+
+// The service panel's behaviour without its widgets: the single command frames, POSIZIONO (the
+// address split over two frames with a pause between them), the service read (receive mode 1)
+// with its time-out, and SCRIVO DATO. Numbers come as the text typed into the panel's boxes.
+class ServiceCommands : public QObject {
+    Q_OBJECT
+public:
+    ServiceCommands(SerialControl &port, FormState &state, ReceiveDispatcher &dispatcher, Operator &op,
+                    QTimer &timerSerialTimeout, QObject *parent = nullptr);
+
+    // POSIZIONO's pause between the two address frames; blocks the thread (2000 ms).
+    void setPause(std::function<void(int milliseconds)> pause) { m_pause = std::move(pause); }
+    static constexpr int PositionPauseMs = 2000;
+
+    void send(std::uint8_t code);
+    void position(const QString &addressText);
+    void readData();
+    void writeData(const QString &dataText);
+    void timerSerialTimeout_Timer();
+    // Receive mode 1: the bytes of one notification.
+    void serviceRead(const QByteArray &bytes);
+
+signals:
+    // The text the data box is to show (" 65").
+    void dataRead(const QString &text);
+    // LEGGO DATO is disabled while its answer is awaited.
+    void readPending(bool pending);
+
+private:
+    SerialControl &m_port;
+    FormState &m_state;
+    Operator &m_operator;
+    QTimer &m_timerSerialTimeout;
+    std::function<void(int)> m_pause;
+};

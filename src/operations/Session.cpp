@@ -1,0 +1,31 @@
+#include "operations/Session.h"
+
+Session::Session(SerialControl &port, Operator &op, QObject *parent)
+    : QObject(parent),
+      m_port(port),
+      m_op(op),
+      m_dispatcher(port, m_state),
+      m_stream(port, m_state),
+      m_context{port, m_state, op, m_progress, m_operationFile, m_stream,
+                [this](OperationResult result) { emit finished(result); }},
+      m_write(m_context, m_dispatcher, m_timerWaitAck),
+      m_read(m_context, m_dispatcher),
+      m_check(m_context, m_dispatcher),
+      m_service(port, m_state, m_dispatcher, op, m_timerSerialTimeout)
+{
+    qRegisterMetaType<OperationResult>();
+    m_timerWaitAck.setObjectName(QStringLiteral("timerWaitAck"));
+    m_timerSerialTimeout.setObjectName(QStringLiteral("timerSerialTimeout"));
+    m_timerAggiorna.setObjectName(QStringLiteral("timerAggiorna"));
+    m_timerAggiorna.setInterval(200);
+}
+
+Session::~Session() = default;
+
+bool Session::stop()
+{
+    if (m_state.rxMode == RxMode::Idle)
+        return false;
+    stopAndAnnounce(m_context);
+    return true;
+}

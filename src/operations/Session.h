@@ -1,0 +1,78 @@
+#pragma once
+
+#include "link/FormState.h"
+#include "link/ReceiveDispatcher.h"
+#include "operations/ChipCheck.h"
+#include "operations/ChipRead.h"
+#include "operations/ImageWrite.h"
+#include "operations/OperationContext.h"
+#include "operations/Outcome.h"
+#include "operations/ProgressDisplay.h"
+#include "operations/ServiceCommands.h"
+#include "operations/StreamStart.h"
+
+#include <QFile>
+#include <QObject>
+#include <QTimer>
+
+class Operator;
+class SerialControl;
+
+// The one object that wires the program: the shared state, the receive dispatcher, the three
+// timers, the four whole-chip operations and the service commands, over the serial control and
+// the operator a front end hands in. Every front end builds exactly one.
+class Session : public QObject {
+    Q_OBJECT
+public:
+    Session(SerialControl &port, Operator &op, QObject *parent = nullptr);
+    ~Session() override;
+
+    // Where the operations show their progress; none until a front end attaches one.
+    void setProgressDisplay(ProgressDisplay *display) { m_progress.target = display; }
+
+    SerialControl &port() { return m_port; }
+    Operator &op() { return m_op; }
+    FormState &state() { return m_state; }
+    ReceiveDispatcher &dispatcher() { return m_dispatcher; }
+    QTimer &timerWaitAck() { return m_timerWaitAck; }
+    QTimer &timerSerialTimeout() { return m_timerSerialTimeout; }
+    QTimer &timerAggiorna() { return m_timerAggiorna; }
+    const QFile &operationFile() const { return m_operationFile; }
+
+    ImageWrite &write() { return m_write; }
+    ChipRead &read() { return m_read; }
+    ChipCheck &check() { return m_check; }
+    ServiceCommands &service() { return m_service; }
+
+    // Stops whatever runs, as a read, verify or blank-check press does (a write then runs into
+    // its time-out); false when nothing ran.
+    bool stop();
+
+signals:
+    // A whole-chip operation has ended, after its message (if any) was shown and dismissed.
+    void finished(OperationResult result);
+
+private:
+    struct ProgressRelay : ProgressDisplay {
+        ProgressDisplay *target = nullptr;
+        void setRefreshing(bool on) override { if (target) target->setRefreshing(on); }
+        void setShown(bool shown) override { if (target) target->setShown(shown); }
+        void refreshNow() override { if (target) target->refreshNow(); }
+    };
+
+    SerialControl &m_port;
+    Operator &m_op;
+    FormState m_state;
+    ReceiveDispatcher m_dispatcher;
+    QTimer m_timerWaitAck;
+    QTimer m_timerSerialTimeout;
+    QTimer m_timerAggiorna;
+    ProgressRelay m_progress;
+    QFile m_operationFile;
+    StreamStart m_stream;
+    OperationContext m_context;
+    ImageWrite m_write;
+    ChipRead m_read;
+    ChipCheck m_check;
+    ServiceCommands m_service;
+};
