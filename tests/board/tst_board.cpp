@@ -1,7 +1,10 @@
 #include "board/BoardLine.h"
 #include "board/BoardSimulator.h"
+#include "board/SimulatedSerialControl.h"
 #include "link/CommandFrame.h"
 
+#include <QElapsedTimer>
+#include <QSignalSpy>
 #include <QtTest>
 
 namespace {
@@ -61,6 +64,8 @@ private slots:
     void faultOptions_data();
     void faultOptions();
     void floodingClientIsBoundedAndCounted();
+    void pacedAcknowledgementWaitsForTheLine();
+    void lostSimulatedPortClosesOnceAndRecovers();
 };
 
 void TestBoard::writeThenStreamGivesTheImageBack()
@@ -293,6 +298,48 @@ void TestBoard::floodingClientIsBoundedAndCounted()
     line.setPaced(true);
     line.fromProgram(QByteArray(1 << 20, char(0x00)));
     QCOMPARE(line.droppedTowardsBoard(), (1 << 20) - BoardLine::ReceiveBufferSize);
+}
+
+void TestBoard::pacedAcknowledgementWaitsForTheLine()
+{
+    SimulatedSerialControl port;
+    port.line().setPaced(true);
+    QByteArray received;
+    QObject::connect(&port, &SerialControl::notification, [&](int event) {
+        if (event == SerialControl::comEvReceive)
+            received += port.input();
+    });
+    QVERIFY(port.open());
+    QElapsedTimer clock;
+    clock.start();
+    port.output(writeStartFrame());
+    for (int group = 0; group < Frame::BlockSize / 8; ++group)
+        port.output(QByteArray(8, char(0x55)));
+    QTRY_COMPARE_WITH_TIMEOUT(received, QByteArray(1, char(Frame::BlockDone)), 5000);
+    // 515 bytes at 1,920 bytes a second cannot have crossed the line sooner.
+    QVERIFY2(clock.elapsed() >= 515 * 1000 / BoardLine::BytesPerSecond - 5, qPrintable(QString::number(clock.elapsed())));
+}
+
+void TestBoard::lostSimulatedPortClosesOnceAndRecovers()
+{
+    SimulatedSerialControl port;
+    QSignalSpy lost(&port, &SerialControl::portLost);
+    QByteArray received;
+    QObject::connect(&port, &SerialControl::notification, [&](int event) {
+        if (event == SerialControl::comEvReceive)
+            received += port.input();
+    });
+    QVERIFY(port.open());
+    port.output(streamFrame());
+    port.losePort();
+    port.losePort();
+    QCOMPARE(lost.size(), 1);
+    QVERIFY(!port.isOpen());
+    QTest::qWait(50);
+    QVERIFY(received.isEmpty());  // nothing of the stream after the loss
+    QVERIFY(port.open());
+    port.output(*commandFrame(0, CommandCode::ReadData));
+    QTRY_COMPARE(received, QByteArray(1, char(0xFF)));
 }
 
 QTEST_GUILESS_MAIN(TestBoard)

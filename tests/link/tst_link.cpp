@@ -1,4 +1,3 @@
-#include "link/CommandFrame.h"
 #include "link/FormState.h"
 #include "link/PortName.h"
 
@@ -7,51 +6,10 @@
 class TestLink : public QObject {
     Q_OBJECT
 private slots:
-    void framesAreThreeRawBytes_data();
-    void framesAreThreeRawBytes();
-    void argumentOutsideByteIsNotSendable();
-    void fixedFrames();
     void portText_data();
     void portText();
     void resetBufRxKeepsLastElement();
 };
-
-void TestLink::framesAreThreeRawBytes_data()
-{
-    QTest::addColumn<int>("argument");
-    QTest::addColumn<int>("code");
-    QTest::addColumn<QByteArray>("frame");
-    QTest::newRow("argument 0xFF is not escaped") << 255 << 19 << QByteArray::fromHex("ffff13");
-    QTest::newRow("zero argument") << 0 << 12 << QByteArray::fromHex("ff000c");
-    QTest::newRow("address 300 high byte") << 300 / 256 << int(CommandCode::AddressHigh) << QByteArray::fromHex("ff011a");
-    QTest::newRow("address 300 low byte") << 300 % 256 << int(CommandCode::AddressLow) << QByteArray::fromHex("ff2c1b");
-    QTest::newRow("byte 0x80 goes unchanged") << 0x80 << 19 << QByteArray::fromHex("ff8013");
-}
-
-void TestLink::framesAreThreeRawBytes()
-{
-    QFETCH(int, argument);
-    QFETCH(int, code);
-    QFETCH(QByteArray, frame);
-    const auto built = commandFrame(argument, std::uint8_t(code));
-    QVERIFY(built.has_value());
-    QCOMPARE(*built, frame);
-}
-
-void TestLink::argumentOutsideByteIsNotSendable()
-{
-    QVERIFY(!commandFrame(256, CommandCode::WriteData));
-    QVERIFY(!commandFrame(-1, CommandCode::WriteData));
-    QVERIFY(!commandFrame(1 << 20, CommandCode::AddressHigh));
-}
-
-void TestLink::fixedFrames()
-{
-    QCOMPARE(writeStartFrame(), QByteArray::fromHex("ff471c"));
-    QCOMPARE(nextBlockFrame(), QByteArray::fromHex("ff471d"));
-    QCOMPARE(streamFrame(), QByteArray::fromHex("ff7e1e"));
-    QCOMPARE(stopByte(), QByteArray::fromHex("63"));
-}
 
 void TestLink::portText_data()
 {

@@ -1,6 +1,7 @@
 #include "operations/Messages.h"
 #include "Bench.h"
 
+#include <QSignalSpy>
 #include <sys/stat.h>
 
 namespace {
@@ -108,27 +109,41 @@ void TestRead::cancelChangesNothing()
 
 void TestRead::pathsThatNameNoFile_data()
 {
+    // Each operation that takes a file, with every box text that names none.
+    QTest::addColumn<int>("operation");  // 0 write, 1 read, 2 verify
     QTest::addColumn<QString>("relative");
-    QTest::newRow("directory") << "dati";
-    QTest::newRow("ends in a separator") << "dati/";
-    QTest::newRow("empty") << "";
+    const char *names[] = {"write", "read", "verify"};
+    for (int operation = 0; operation < 3; ++operation) {
+        for (const char *relative : {"dati", "dati/", "dati//", "altrove/", ""})
+            QTest::addRow("%s '%s'", names[operation], relative) << operation << QString::fromLatin1(relative);
+        QTest::addRow("%s in a missing directory", names[operation]) << operation << "altrove/rom.bin";
+    }
 }
 
 void TestRead::pathsThatNameNoFile()
 {
+    QFETCH(int, operation);
     QFETCH(QString, relative);
     Bench b;
     QVERIFY(QDir(b.dir.path()).mkdir(QStringLiteral("dati")));
-    b.session.read().Command6_Click(relative.isEmpty() ? QString() : b.path(relative));
-    QCOMPARE(b.op.texts(), (QStringList{Messages::text(MessageId::ReadQuestion), "Nessun file selezionato"}));
+    QSignalSpy finished(&b.session, &Session::finished);
+    const QString path = relative.isEmpty() ? QString() : b.path(relative);
+    if (operation == 0)
+        b.session.write().Command3_Click(path);
+    else if (operation == 1)
+        b.session.read().Command6_Click(path);
+    else
+        b.session.check().Command7_Click(path);
+    // A missing directory starts nothing and says nothing; the rest say "Nessun file selezionato".
+    const bool silent = relative.endsWith(QLatin1String(".bin"));
+    QCOMPARE(finished.size(), 1);
+    QCOMPARE(finished.first().first().value<OperationResult>().outcome, silent ? Outcome::NotStarted : Outcome::NoFileSelected);
+    const QList<OperatorMessage> boxes = b.op.messages();
+    QCOMPARE(boxes.size(), (operation == 2 ? 0 : 1) + (silent ? 0 : 1));
+    if (!silent)
+        QCOMPARE(boxes.last(), Messages::message(MessageId::NoFileSelected));
     QVERIFY(b.port.sends().isEmpty());
     QCOMPARE(b.state.rxMode, RxMode::Idle);
-
-    // A directory that does not exist: silence, nothing started.
-    b.op.clear();
-    b.session.read().Command6_Click(b.path(QStringLiteral("altrove/rom.bin")));
-    QCOMPARE(b.op.texts(), QStringList{Messages::text(MessageId::ReadQuestion)});
-    QVERIFY(b.port.sends().isEmpty());
 }
 
 void TestRead::unwritableTargetRefusedAtTheStart()

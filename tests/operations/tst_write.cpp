@@ -13,8 +13,6 @@ private slots:
     void boardFailures_data();
     void boardFailures();
     void cancelSendsNothingAndEnds();
-    void directoryPathSaysNoFileSelected_data();
-    void directoryPathSaysNoFileSelected();
     void shortEmptyMissingAndLongImages_data();
     void shortEmptyMissingAndLongImages();
     void readOnlyImageCanBeWritten();
@@ -112,28 +110,6 @@ void TestWrite::cancelSendsNothingAndEnds()
     QVERIFY(!b.progress.refreshing && !b.progress.shown);
     QCOMPARE(b.state.rxMode, RxMode::Idle);
     QVERIFY(!QFile::exists(path));
-}
-
-void TestWrite::directoryPathSaysNoFileSelected_data()
-{
-    QTest::addColumn<QString>("relative");
-    QTest::newRow("directory") << "dati";
-    QTest::newRow("directory with separator") << "dati/";
-    QTest::newRow("doubled separator") << "dati//";
-    QTest::newRow("missing directory with separator") << "altrove/";
-    QTest::newRow("empty box") << "";
-}
-
-void TestWrite::directoryPathSaysNoFileSelected()
-{
-    QFETCH(QString, relative);
-    Bench b;
-    QVERIFY(QDir(b.dir.path()).mkdir(QStringLiteral("dati")));
-    b.session.write().Command3_Click(relative.isEmpty() ? QString() : b.path(relative));
-    QVERIFY(b.port.sends().isEmpty());
-    QCOMPARE(b.op.events(), (QStringList{Messages::text(MessageId::WriteQuestion), "Nessun file selezionato", "<beep>"}));
-    QCOMPARE(b.op.messages().at(1).kind, OperatorMessage::Kind::Failure);
-    QCOMPARE(b.op.messages().at(1).title, QStringLiteral("Romivo"));
 }
 
 void TestWrite::shortEmptyMissingAndLongImages_data()

@@ -57,7 +57,6 @@ private slots:
     void positionSendsHighThenLowAroundThePause();
     void positionAndWriteRefuseWhatCannotBeSent();
     void writeDataRoundsHalfToEven();
-    void realPauseBlocksEverything();
 
     void serviceReadShowsTheByteAtTheAddress();
     void serviceReadHandlingOfOneNotification();
@@ -231,24 +230,6 @@ void TestServicePanel::writeDataRoundsHalfToEven()
     QCOMPARE(p.sim().sends(), (QList<QByteArray>{bytes({0xFF, 255, 0x13}), bytes({0xFF, 0, 0x13}),
                                                   bytes({0xFF, 2, 0x13}), bytes({0xFF, 65, 0x13})}));
     QCOMPARE(p.session.state().rxMode, RxMode::ServiceRead);
-}
-
-void TestServicePanel::realPauseBlocksEverything()
-{
-    Window w;
-    QVERIFY(w.connectSim());
-    int ticks = 0;
-    QTimer tick;
-    QObject::connect(&tick, &QTimer::timeout, [&] { ++ticks; });
-    tick.start(10);
-    w.box("textAddress")->setText(QStringLiteral("300"));
-    QElapsedTimer clock;
-    clock.start();
-    w.button("buttonPompoClock")->click();
-    QVERIFY(clock.elapsed() >= 2000);
-    // Nothing ran on the thread meanwhile; the board got both frames.
-    QCOMPARE(ticks, 0);
-    QTRY_COMPARE(w.sim().board().address(), 300);
 }
 
 void TestServicePanel::serviceReadShowsTheByteAtTheAddress()
