@@ -52,7 +52,7 @@ QList<Figure> runFour(SerialControl &port, const QString &workDir)
 {
     AnsweringOperator op;
     Session session(port, op);
-    QByteArray image(32768, '\0');
+    QByteArray image(Chip::Size, '\0');
     for (int i = 0; i < image.size(); ++i)
         image[i] = char((i * 7) ^ (i >> 8));
     const QString imagePath = workDir + QStringLiteral("/bench.bin");

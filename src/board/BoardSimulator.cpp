@@ -50,7 +50,7 @@ QByteArray BoardSimulator::transmit(int maximum)
     QByteArray out = m_replies.left(maximum);
     m_replies.remove(0, out.size());
     while (out.size() < maximum && streaming()) {
-        out.append(m_streamSent < Eprom27C256::Size ? char(m_chip.read(m_streamSent)) : char(0x5A));
+        out.append(m_streamSent < Chip::Size ? char(m_chip.read(m_streamSent)) : char(0x5A));
         ++m_streamSent;
     }
     return out;
@@ -128,7 +128,7 @@ void BoardSimulator::execute(quint8 argument, quint8 code)
         }
         m_streamSent = 0;
         m_streamEnd = m_faults.streamStopsAfter >= 0 ? m_faults.streamStopsAfter
-                                                     : Eprom27C256::Size + m_faults.streamExtraBytes;
+                                                     : Chip::Size + m_faults.streamExtraBytes;
         return;
     default:
         protocolError([&] { return QStringLiteral("unknown code %1 (argument %2)").arg(hex(code), hex(argument)); });

@@ -1,6 +1,6 @@
 #include "board/Eprom27C256.h"
 
-Eprom27C256::Eprom27C256() : m_cells(Size, char(0xFF)) {}
+Eprom27C256::Eprom27C256() : m_cells(Chip::Size, Chip::Erased) {}
 
 quint8 Eprom27C256::read(int address) const
 {
@@ -16,13 +16,12 @@ void Eprom27C256::program(int address, quint8 data)
 
 void Eprom27C256::erase()
 {
-    m_cells.fill(char(0xFF));
+    m_cells.fill(Chip::Erased);
 }
 
 void Eprom27C256::load(const QByteArray &bytes)
 {
-    erase();
-    m_cells.replace(0, qMin<qsizetype>(bytes.size(), Size), bytes.left(Size));
+    m_cells = Chip::padded(bytes);
 }
 
 void Eprom27C256::setStuckBits(int address, quint8 mask)

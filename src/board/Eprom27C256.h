@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/Chip.h"
+
 #include <QByteArray>
 #include <QHash>
 
@@ -7,8 +9,6 @@
 // (new = old AND data), so writing over a chip that is not blank leaves the AND of both.
 class Eprom27C256 {
 public:
-    static constexpr int Size = 32768;
-
     Eprom27C256();
 
     quint8 read(int address) const;
@@ -24,7 +24,7 @@ public:
     void setStuckBits(int address, quint8 mask);
     void clearStuckBits() { m_stuck.clear(); }
 
-    static int wrap(int address) { return address & (Size - 1); }
+    static int wrap(int address) { return address & Chip::LastLocation; }
 
 private:
     QByteArray m_cells;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/Chip.h"
+
 #include <QByteArray>
 #include <cstdint>
 #include <optional>
@@ -38,9 +40,8 @@ constexpr std::uint8_t BlockDone = 0x0D;
 constexpr std::uint8_t BlockFailed = 0x62;
 constexpr std::uint8_t BlockFailedToo = 0x63;
 
-constexpr int ImageSize = 32768;
 constexpr int BlockSize = 512;
-constexpr int BlockCount = ImageSize / BlockSize;
+constexpr int BlockCount = Chip::Size / BlockSize;
 } // namespace Frame
 
 // The frame for `code` with `argument`, or nothing when the argument is outside 0..255

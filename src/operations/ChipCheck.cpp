@@ -13,7 +13,7 @@
 #include <QFile>
 
 ChipCheck::ChipCheck(OperationContext context, ReceiveDispatcher &dispatcher, QObject *parent)
-    : QObject(parent), m_context(context), m_erased(Frame::ImageSize, ImageFile::Erased)
+    : QObject(parent), m_context(context), m_erased(Chip::Size, Chip::Erased)
 {
     dispatcher.setHandling(RxMode::Verify, [this](const QByteArray &bytes) { receiveVerify(bytes); });
     dispatcher.setHandling(RxMode::BlankCheck, [this](const QByteArray &bytes) { receiveBlankCheck(bytes); });
@@ -81,7 +81,7 @@ void ChipCheck::check(const QByteArray &bytes, const QByteArray &expected, bool 
     FormState &state = m_context.state;
     for (const char byte : bytes) {
         // Bytes past the chip's last location are not compared.
-        if (state.currentAddress > 0x7FFF)
+        if (state.currentAddress > Chip::LastLocation)
             break;
         if (byte != expected.at(state.currentAddress)) {
             abortAtDifference(verify);
@@ -89,7 +89,7 @@ void ChipCheck::check(const QByteArray &bytes, const QByteArray &expected, bool 
         }
         ++state.currentAddress;
     }
-    if (state.currentAddress > 0x7FFF)
+    if (state.currentAddress > Chip::LastLocation)
         end(verify);
 }
 
@@ -107,7 +107,7 @@ void ChipCheck::abortAtDifference(bool verify)
     if (verify)
         m_context.op.show(Messages::message(MessageId::Differs, {{}, {}, location}));
     state.errorFound = 1;
-    state.currentAddress = 0x8000;
+    state.currentAddress = Chip::Size;
     m_context.port.input();
     m_context.progress.setShown(false);
     m_context.progress.setRefreshing(false);

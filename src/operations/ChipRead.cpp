@@ -48,7 +48,7 @@ void ChipRead::receive(const QByteArray &bytes)
     FormState &state = m_context.state;
     QFile &file = m_context.operationFile;
     // Bytes beyond the chip's last location, in the read that completes it, are dropped.
-    const qsizetype room = qMax<qsizetype>(0, Frame::ImageSize - state.currentAddress);
+    const qsizetype room = qMax<qsizetype>(0, Chip::Size - state.currentAddress);
     const QByteArray stored = bytes.left(room);
     if (!stored.isEmpty()) {
         const qint64 written = file.write(stored);
@@ -64,7 +64,7 @@ void ChipRead::receive(const QByteArray &bytes)
         }
         state.currentAddress += int(stored.size());
     }
-    if (state.currentAddress > 0x7FFF) {
+    if (state.currentAddress > Chip::LastLocation) {
         progressOff(m_context.progress);
         state.rxMode = RxMode::Idle;
         m_context.stream.boardIdle();

@@ -28,9 +28,6 @@ ImageOpen openForWriting(QFile &file, const QString &path);
 // Tells the operator what an open that failed calls for, and gives the operation's outcome.
 Outcome report(Operator &op, ImageOpen outcome, const QString &path);
 
-// The value a location past the end of a short image stands for: erased, which programs nothing.
-constexpr char Erased = char(0xFF);
-
 // The 32,768 bytes of the image in an open file: a raw file's first 32,768 bytes, erased past its
 // end, or the decoded image of a file named as Intel HEX or S-record; or why it cannot be had.
 ImageFormats::Parsed chipImage(QFile &file);

@@ -70,7 +70,7 @@ private:
 // Places data at an absolute address, refusing anything outside the chip.
 bool place(QByteArray &image, qint64 address, const QByteArray &data)
 {
-    if (address < 0 || address + data.size() > Frame::ImageSize)
+    if (address < 0 || address + data.size() > Chip::Size)
         return false;
     for (qsizetype i = 0; i < data.size(); ++i)
         image[address + i] = data[i];
@@ -97,7 +97,7 @@ Format formatOf(const QString &path)
 
 Parsed parseIntelHex(const QByteArray &text)
 {
-    Parsed result{QByteArray(Frame::ImageSize, char(0xFF)), {}};
+    Parsed result{QByteArray(Chip::Size, Chip::Erased), {}};
     qint64 base = 0;
     bool ended = false;
     Lines lines(text);
@@ -154,7 +154,7 @@ Parsed parseIntelHex(const QByteArray &text)
 
 Parsed parseSRecord(const QByteArray &text)
 {
-    Parsed result{QByteArray(Frame::ImageSize, char(0xFF)), {}};
+    Parsed result{QByteArray(Chip::Size, Chip::Erased), {}};
     bool ended = false;
     Lines lines(text);
     QByteArrayView line;
@@ -228,9 +228,7 @@ Parsed parse(const QString &path, const QByteArray &contents)
     case Format::Raw:
         break;
     }
-    QByteArray image = contents.left(Frame::ImageSize);
-    image.append(Frame::ImageSize - image.size(), char(0xFF));
-    return {image, {}};
+    return {Chip::padded(contents), {}};
 }
 
 Parsed decode(QFile &file)
@@ -239,7 +237,7 @@ Parsed decode(QFile &file)
     const bool text = formatOf(path) != Format::Raw;
     // A 27C256 in HEX or S-record takes under 100 KB; far more is not an image of one, and
     // reading it whole (a device that never ends) would exhaust the memory.
-    const QByteArray contents = file.read(text ? MaxTextBytes + 1 : Frame::ImageSize);
+    const QByteArray contents = file.read(text ? MaxTextBytes + 1 : Chip::Size);
     if (file.error() != QFileDevice::NoError)
         return {{}, file.errorString()};
     if (text && contents.size() > MaxTextBytes)

@@ -11,7 +11,7 @@ namespace {
 
 QByteArray pattern()
 {
-    QByteArray image(Frame::ImageSize, '\0');
+    QByteArray image(Chip::Size, '\0');
     for (int i = 0; i < image.size(); ++i)
         image[i] = char((i * 7 + (i >> 8)) & 0xFF);
     return image;
@@ -86,11 +86,11 @@ void TestBoard::programmingOnlyClearsBits()
 {
     BoardSimulator board;
     qint64 now = 0;
-    writeImage(board, QByteArray(Frame::ImageSize, char(0x0F)), now);
-    writeImage(board, QByteArray(Frame::ImageSize, char(0x3C)), now);
-    QCOMPARE(stream(board, ++now), QByteArray(Frame::ImageSize, char(0x0C)));
+    writeImage(board, QByteArray(Chip::Size, char(0x0F)), now);
+    writeImage(board, QByteArray(Chip::Size, char(0x3C)), now);
+    QCOMPARE(stream(board, ++now), QByteArray(Chip::Size, char(0x0C)));
     board.chip().erase();
-    QCOMPARE(stream(board, ++now), QByteArray(Frame::ImageSize, char(0xFF)));
+    QCOMPARE(stream(board, ++now), QByteArray(Chip::Size, char(0xFF)));
 }
 
 void TestBoard::stopByteEndsTheStream()
@@ -200,7 +200,7 @@ void TestBoard::writeFaults()
     BoardSimulator board;
     board.setFaults(faults);
     qint64 now = 0;
-    const QList<QByteArray> answers = writeImage(board, QByteArray(Frame::ImageSize, '\0'), now);
+    const QList<QByteArray> answers = writeImage(board, QByteArray(Chip::Size, '\0'), now);
     for (int block = 0; block < acknowledged; ++block)
         QCOMPARE(answers[block], QByteArray(1, char(Frame::BlockDone)));
     QCOMPARE(answers[acknowledged], failAnswer);
@@ -212,7 +212,7 @@ void TestBoard::writeFaults()
     QCOMPARE(untouched, QByteArray(untouched.size(), char(0xFF)));
     QVERIFY(board.protocolErrors().isEmpty());
     // Once the line is quiet the board obeys commands again.
-    QCOMPARE(stream(board, now + BoardSimulator::QuietMs + 1).size(), Frame::ImageSize);
+    QCOMPARE(stream(board, now + BoardSimulator::QuietMs + 1).size(), Chip::Size);
 }
 
 void TestBoard::streamLengthFaults()
@@ -227,8 +227,8 @@ void TestBoard::streamLengthFaults()
     QVERIFY(faults.apply("long-stream=17", nullptr));
     board.setFaults(faults);
     const QByteArray longer = stream(board, 1);
-    QCOMPARE(longer.size(), Frame::ImageSize + 17);
-    QCOMPARE(longer.left(Frame::ImageSize), pattern());
+    QCOMPARE(longer.size(), Chip::Size + 17);
+    QCOMPARE(longer.left(Chip::Size), pattern());
 }
 
 void TestBoard::strayBytesFollowUnansweredCommands()
@@ -252,10 +252,10 @@ void TestBoard::stuckBitsWillNotProgram()
     BoardSimulator board;
     board.setFaults(faults);
     qint64 now = 0;
-    writeImage(board, QByteArray(Frame::ImageSize, '\0'), now);
+    writeImage(board, QByteArray(Chip::Size, '\0'), now);
     const QByteArray chip = stream(board, ++now);
     QCOMPARE(quint8(chip[0x100]), quint8(0x81));
-    QCOMPARE(chip.count(char(0)), Frame::ImageSize - 1);
+    QCOMPARE(chip.count(char(0)), Chip::Size - 1);
 }
 
 void TestBoard::faultOptions_data()

@@ -28,7 +28,7 @@ void TestCheck::verifyEqualChip()
 {
     const int chunk = 777;  // the read's table covers other read sizes
     Bench b;
-    const QByteArray image = randomImage(Frame::ImageSize, 4);
+    const QByteArray image = randomImage(Chip::Size, 4);
     b.chip().load(image);
     b.port.line().setReadChunk(chunk);
     const QString path = b.file(QStringLiteral("rom.bin"), image);
@@ -58,7 +58,7 @@ void TestCheck::verifyReportsTheFirstDifference()
     QFETCH(int, location);
     QFETCH(QString, text);
     Bench b;
-    QByteArray image = randomImage(Frame::ImageSize, 8);
+    QByteArray image = randomImage(Chip::Size, 8);
     b.chip().load(image);
     image[location] = char(image.at(location) ^ 0x01);
     image[qMin(location + 100, 32767)] = char(0x00);  // a later difference is never reported
@@ -118,7 +118,7 @@ void TestCheck::surplusBytesAreNotCompared()
 {
     Bench b({QStringLiteral("long-stream=5")});
     b.port.line().setReadChunk(40000);
-    const QByteArray image = randomImage(Frame::ImageSize, 6);
+    const QByteArray image = randomImage(Chip::Size, 6);
     b.chip().load(image);
     b.session.check().Command7_Click(b.file(QStringLiteral("rom.bin"), image));
     QVERIFY(b.waitForMessage(QStringLiteral("VERIFICA ESEGUITA CORRETTAMENTE")));
@@ -135,7 +135,7 @@ void TestCheck::dataDuringTheAbortYieldIsNotCheckData()
     // then delivers them while the mode still selects the check.
     Bench b;
     b.port.line().setReadChunk(3);
-    b.chip().load(QByteArray(Frame::ImageSize, char(0x00)));
+    b.chip().load(QByteArray(Chip::Size, char(0x00)));
     b.session.check().Command7_Click(b.file(QStringLiteral("ff.bin"), erased()));
     QVERIFY(b.waitForMessage(QStringLiteral("ERRORE al byte  0")));
     QTest::qWait(100);

@@ -39,7 +39,7 @@ void TestRead::wholeChipWhateverTheReadSizes()
     QFETCH(int, chunk);
     QFETCH(QString, fault);
     Bench b(fault.isEmpty() ? QStringList() : QStringList{fault});
-    const QByteArray chip = randomImage(Frame::ImageSize, 21);
+    const QByteArray chip = randomImage(Chip::Size, 21);
     b.chip().load(chip);
     b.port.line().setReadChunk(chunk);
     const QString path = b.path(QStringLiteral("letto.bin"));
@@ -64,13 +64,13 @@ void TestRead::longerFileKeepsItsTail()
     Bench b;
     const QByteArray old = randomImage(40000, 1);
     const QString path = b.file(QStringLiteral("grande.bin"), old);
-    b.chip().load(randomImage(Frame::ImageSize, 2));
+    b.chip().load(randomImage(Chip::Size, 2));
     b.session.read().Command6_Click(path);
     QVERIFY(b.waitForMessage(QStringLiteral("TERMINATO")));
     const QByteArray now = Bench::contents(path);
     QCOMPARE(now.size(), 40000);
-    QCOMPARE(now.left(Frame::ImageSize), b.chip().contents());
-    QCOMPARE(now.mid(Frame::ImageSize), old.mid(Frame::ImageSize));
+    QCOMPARE(now.left(Chip::Size), b.chip().contents());
+    QCOMPARE(now.mid(Chip::Size), old.mid(Chip::Size));
 }
 
 void TestRead::shortStreamWaitsUntilStopped()
@@ -149,7 +149,7 @@ void TestRead::pathsThatNameNoFile()
 void TestRead::unwritableTargetRefusedAtTheStart()
 {
     Bench b;
-    const QByteArray old = randomImage(Frame::ImageSize, 9);
+    const QByteArray old = randomImage(Chip::Size, 9);
     const QString path = b.file(QStringLiteral("protetto.bin"), old);
     Immutable guard(path);
     if (!guard.ok)

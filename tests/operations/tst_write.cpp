@@ -26,7 +26,7 @@ private slots:
 void TestWrite::fullImageAnsweredBlockByBlock()
 {
     Bench b;
-    const QByteArray image = randomImage(Frame::ImageSize);
+    const QByteArray image = randomImage(Chip::Size);
     const QString path = b.file(QStringLiteral("rom.bin"), image);
     b.session.write().Command3_Click(path);
 
@@ -70,7 +70,7 @@ void TestWrite::boardFailures()
     QFETCH(int, failingBlock);
     QFETCH(bool, duringData);
     Bench b({fault});
-    const QByteArray image = randomImage(Frame::ImageSize, 11);
+    const QByteArray image = randomImage(Chip::Size, 11);
     b.session.write().Command3_Click(b.file(QStringLiteral("rom.bin"), image));
 
     QCOMPARE(b.op.texts().last(), QStringLiteral("ERRORE"));
@@ -130,8 +130,8 @@ void TestWrite::shortEmptyMissingAndLongImages()
     b.session.write().Command3_Click(path);
 
     // 32,768 data bytes in any case; past the end of the image, the erased value.
-    QByteArray expected = image.left(Frame::ImageSize);
-    expected.append(Frame::ImageSize - expected.size(), char(0xFF));
+    QByteArray expected = image.left(Chip::Size);
+    expected.append(Chip::Size - expected.size(), char(0xFF));
     QCOMPARE(b.dataSends(), 4096);
     QCOMPARE(b.chip().contents(), expected);
     QCOMPARE(b.op.texts().last(), QStringLiteral("CORRETTO"));
@@ -146,7 +146,7 @@ void TestWrite::shortEmptyMissingAndLongImages()
 void TestWrite::readOnlyImageCanBeWritten()
 {
     Bench b;
-    const QByteArray image = randomImage(Frame::ImageSize, 5);
+    const QByteArray image = randomImage(Chip::Size, 5);
     const QString path = b.file(QStringLiteral("archivio.bin"), image);
     Immutable guard(path);
     if (!guard.ok)
@@ -161,7 +161,7 @@ void TestWrite::readOnlyImageCanBeWritten()
 void TestWrite::secondPressDuringAWriteEndsSilentlyAndTheWriteFails()
 {
     Bench b;
-    const QString path = b.file(QStringLiteral("rom.bin"), randomImage(Frame::ImageSize));
+    const QString path = b.file(QStringLiteral("rom.bin"), randomImage(Chip::Size));
     // Served in the write's first event-loop pass, as a click would be.
     QTimer::singleShot(0, [&] { b.session.write().Command3_Click(path); });
     b.session.write().Command3_Click(path);
@@ -176,7 +176,7 @@ void TestWrite::stopPressedDuringAWriteSendsNoStopByte()
 {
     // A 0x63 in the middle of the image data would be taken for a location's value.
     Bench b;
-    const QString path = b.file(QStringLiteral("rom.bin"), randomImage(Frame::ImageSize));
+    const QString path = b.file(QStringLiteral("rom.bin"), randomImage(Chip::Size));
     QTimer::singleShot(0, [&] { b.session.check().Command8_Click(); });
     b.session.write().Command3_Click(path);
     QCOMPARE(b.op.texts().last(), QStringLiteral("ERRORE"));
@@ -189,10 +189,10 @@ void TestWrite::imagesNamedAsHexOrSRecord_data()
     // A file named as HEX or S-record is programmed as the image it describes; one that does not
     // read as such is refused before anything is sent; any other name is the raw image.
     const QByteArray hex = ":0400100012345678D8\n:00000001FF\n";
-    QByteArray decoded(Frame::ImageSize, char(0xFF));
+    QByteArray decoded(Chip::Size, char(0xFF));
     decoded.replace(0x10, 4, QByteArray::fromHex("12345678"));
     QByteArray raw = hex;
-    raw.append(Frame::ImageSize - raw.size(), char(0xFF));
+    raw.append(Chip::Size - raw.size(), char(0xFF));
     QTest::addColumn<QString>("name");
     QTest::addColumn<QByteArray>("contents");
     QTest::addColumn<QByteArray>("chip");  // empty: refused
@@ -232,7 +232,7 @@ void TestWrite::otherBytesFromTheBoardChangeNothing()
 {
     Bench b({QStringLiteral("stray=00FF41")});
     b.port.board().sendUnasked(QByteArray("\x00\xFF\x0A", 3));
-    const QByteArray image(Frame::ImageSize, char(0xFF));
+    const QByteArray image(Chip::Size, char(0xFF));
     b.session.write().Command3_Click(b.file(QStringLiteral("ff.bin"), image));
     QCOMPARE(b.op.texts().last(), QStringLiteral("CORRETTO"));
     QCOMPARE(b.dataSends(), 4096);

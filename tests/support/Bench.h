@@ -103,7 +103,7 @@ inline QByteArray randomImage(int size, quint32 seed = 7)
     return image;
 }
 
-inline QByteArray erased(int size = Frame::ImageSize)
+inline QByteArray erased(int size = Chip::Size)
 {
     return QByteArray(size, char(0xFF));
 }

@@ -1,28 +1,17 @@
 // romivo-board: the software programmer board on a pseudo-terminal.
 #include "PtyBoardServer.h"
+#include "../common/TerminationSignals.h"
 #include "board/BoardFaults.h"
 #include "board/BoardSimulator.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
-#include <QSocketNotifier>
 #include <QTextStream>
 
-#include <csignal>
 #include <cstdio>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
-
-int signalPipe[2] = {-1, -1};
-
-void onSignal(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t ignored = ::write(signalPipe[1], &byte, 1);
-}
 
 int fail(const QString &message)
 {
@@ -71,7 +60,7 @@ int main(int argc, char *argv[])
         QFile file(parser.value(chip));
         if (!file.open(QIODevice::ReadOnly))
             return fail(QStringLiteral("%1: %2").arg(file.fileName(), file.errorString()));
-        board.chip().load(file.read(Eprom27C256::Size));
+        board.chip().load(file.read(Chip::Size));
     }
 
     // Checked now, not after a whole session whose chip would then be lost.
@@ -92,16 +81,8 @@ int main(int argc, char *argv[])
     if (!server.start(&error))
         return fail(error);
 
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
+    if (!onTerminationSignals(&app, [] { QCoreApplication::quit(); }))
         return fail(QStringLiteral("socketpair failed"));
-    QSocketNotifier signalled(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&signalled, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
-    struct sigaction action{};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGHUP, &action, nullptr);
 
     std::printf("%s\n", qPrintable(server.slavePath()));
     std::fflush(stdout);
@@ -112,7 +93,7 @@ int main(int argc, char *argv[])
     if (parser.isSet(save)) {
         QFile file(parser.value(save));
         if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-            || file.write(board.chip().contents()) != Eprom27C256::Size || !file.flush())
+            || file.write(board.chip().contents()) != Chip::Size || !file.flush())
             return fail(QStringLiteral("%1: %2").arg(file.fileName(), file.errorString()));
     }
     return status;

@@ -19,7 +19,7 @@ namespace {
 QByteArray readBack(const QString &path)
 {
     QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.read(Frame::ImageSize) : QByteArray();
+    return file.open(QIODevice::ReadOnly) ? file.read(Chip::Size) : QByteArray();
 }
 
 } // namespace
@@ -61,17 +61,18 @@ void TerminalProgress::draw()
 {
     if (!m_enabled)
         return;
-    const int done = qBound(0, m_state.currentAddress, Frame::ImageSize);
+    const int done = qBound(0, m_state.currentAddress, Chip::Size);
     const double seconds = qMax(0.001, m_clock.elapsed() / 1000.0);
     const double rate = done / seconds;
-    const QString left = rate > 0 ? QString::number(int((Frame::ImageSize - done) / rate)) + QStringLiteral(" s left")
+    const QString left = rate > 0 ? QString::number(int((Chip::Size - done) / rate)) + QStringLiteral(" s left")
                                   : QStringLiteral("");
-    const QString line = QStringLiteral("\r\x1b[K%1 %2/32768 %3% %4 B/s %5")
+    const QString line = QStringLiteral("\r\x1b[K%1 %2/%6 %3% %4 B/s %5")
                              .arg(m_operation, -6)
                              .arg(done, 5)
-                             .arg(done * 100 / Frame::ImageSize, 3)
+                             .arg(done * 100 / Chip::Size, 3)
                              .arg(int(rate), 5)
-                             .arg(left);
+                             .arg(left)
+                             .arg(Chip::Size);
     std::fputs(qPrintable(line), stderr);
     std::fflush(stderr);
     m_drawn = true;
@@ -125,7 +126,7 @@ int CliRunner::run()
             m_err << "romivo-cli: cannot read the simulated chip " << m_options.simChip << ": " << chip.errorString() << Qt::endl;
             return Trouble;
         }
-        m_port.simulated().board().chip().load(chip.isOpen() ? chip.read(Frame::ImageSize) : QByteArray());
+        m_port.simulated().board().chip().load(chip.isOpen() ? chip.read(Chip::Size) : QByteArray());
     }
     if (simulated && !m_options.simFaults.isEmpty()) {
         BoardFaults faults;

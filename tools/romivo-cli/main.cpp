@@ -1,26 +1,12 @@
 // romivo-cli: the desktop program's operations from a script.
 #include "CliRunner.h"
+#include "../common/TerminationSignals.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QSerialPortInfo>
-#include <QSocketNotifier>
-#include <csignal>
 #include <cstdio>
-#include <sys/socket.h>
-#include <unistd.h>
 
-namespace {
-
-int signalPipe[2] = {-1, -1};
-
-void onSignal(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
-}
-
-} // namespace
 
 int main(int argc, char **argv)
 {
@@ -56,19 +42,6 @@ int main(int argc, char **argv)
     }
 
     CliRunner runner(*options);
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) == 0) {
-        auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
-        QObject::connect(notifier, &QSocketNotifier::activated, &runner, [&runner] {
-            char byte;
-            [[maybe_unused]] const auto got = ::read(signalPipe[0], &byte, 1);
-            runner.interrupt();
-        });
-        struct sigaction action {};
-        action.sa_handler = onSignal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART;
-        sigaction(SIGINT, &action, nullptr);
-        sigaction(SIGTERM, &action, nullptr);
-    }
+    onTerminationSignals(&runner, [&runner] { runner.interrupt(); });
     return runner.run();
 }
