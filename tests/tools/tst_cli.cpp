@@ -85,6 +85,8 @@ void TestCli::usageAndHelp()
     const Run help = cli({QStringLiteral("--help")});
     QCOMPARE(help.status, 0);
     QVERIFY(help.lines.join(u'\n').contains(QStringLiteral("Exit status")));
+    QCOMPARE(cli({"--version"}).lines, QStringList{"romivo-cli 0.1.0"});
+    QCOMPARE(cli({"--port=SIM", "blank"}).status, 0);
     for (const QStringList &bad : {QStringList{}, QStringList{"frobnicate"}, QStringList{"write"},
                                    QStringList{"--wait-board", "-1", "blank"}, QStringList{"--port"}}) {
         const Run run = cli(bad);

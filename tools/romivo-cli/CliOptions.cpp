@@ -3,6 +3,9 @@
 #include "board/BoardFaults.h"
 #include "link/PortName.h"
 
+#include <QCommandLineParser>
+#include <utility>
+
 namespace {
 
 std::optional<double> seconds(const QString &text)
@@ -33,70 +36,90 @@ QString stepName(CliOptions::Step::Kind kind)
 
 std::optional<CliOptions> CliOptions::parse(const QStringList &arguments, QString *error)
 {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(description());
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("This text."));
+    const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("The program's version."));
+    const QCommandLineOption port(QStringLiteral("port"),
+        QStringLiteral("Required: a port number, a port name (/dev/ttyUSB0, COM3), or SIM for the built-in "
+                       "simulated board (no chip is programmed)."), QStringLiteral("PORT"));
+    const QCommandLineOption listPorts(QStringLiteral("list-ports"),
+        QStringLiteral("Print the serial ports the system offers, and SIM, then exit."));
+    const QCommandLineOption simChip(QStringLiteral("sim-chip"),
+        QStringLiteral("With SIM: start the simulated chip from FILE, save it back at exit."), QStringLiteral("FILE"));
+    const QCommandLineOption simFault(QStringLiteral("sim-fault"),
+        QStringLiteral("With SIM: the simulated board misbehaves so (as romivo-board --fault: no-dsr, "
+                       "silent-after-block=K, short-stream=N, ...)."), QStringLiteral("NAME[=VALUE]"));
+    const QCommandLineOption waitBoard(QStringLiteral("wait-board"),
+        QStringLiteral("How long to wait for the board's DSR change (default 5)."), QStringLiteral("SECONDS"));
+    const QCommandLineOption idleTimeout(QStringLiteral("idle-timeout"),
+        QStringLiteral("Stop a read, verify or blank check that gets no byte for this long (default 5)."),
+        QStringLiteral("SECONDS"));
+    const QCommandLineOption quiet(QStringLiteral("quiet"), QStringLiteral("No progress line on standard error."));
+    parser.addOptions({help, version, port, listPorts, simChip, simFault, waitBoard, idleTimeout, quiet});
+    parser.addPositionalArgument(QStringLiteral("OPERATION"),
+                                 QStringLiteral("write FILE, read FILE, verify FILE or blank, run in order."),
+                                 QStringLiteral("OPERATION..."));
+
     CliOptions options;
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
-        const QString &arg = arguments[i];
-        auto value = [&]() -> std::optional<QString> {
-            if (i + 1 >= arguments.size()) {
-                *error = arg + QStringLiteral(" needs a value");
-                return std::nullopt;
-            }
-            return arguments[++i];
-        };
-        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
-            options.help = true;
-        } else if (arg == QLatin1String("--list-ports")) {
-            options.listPorts = true;
-        } else if (arg == QLatin1String("--quiet")) {
-            options.quiet = true;
-        } else if (arg == QLatin1String("--port")) {
-            const auto v = value();
-            if (!v)
-                return std::nullopt;
-            options.port = *v;
-        } else if (arg == QLatin1String("--sim-chip")) {
-            const auto v = value();
-            if (!v)
-                return std::nullopt;
-            options.simChip = *v;
-        } else if (arg == QLatin1String("--sim-fault")) {
-            const auto v = value();
-            if (!v)
-                return std::nullopt;
-            BoardFaults check;
-            QString why;
-            if (!check.apply(*v, &why)) {
-                *error = QStringLiteral("--sim-fault: ") + why;
-                return std::nullopt;
-            }
-            options.simFaults.append(*v);
-        } else if (arg == QLatin1String("--wait-board") || arg == QLatin1String("--idle-timeout")) {
-            const auto v = value();
-            if (!v)
-                return std::nullopt;
-            const std::optional<double> s = seconds(*v);
-            if (!s) {
-                *error = arg + QStringLiteral(" takes a number of seconds above 0, not ") + *v;
-                return std::nullopt;
-            }
-            (arg == QLatin1String("--wait-board") ? options.waitBoardSeconds : options.idleTimeoutSeconds) = *s;
-        } else if (arg == QLatin1String("write") || arg == QLatin1String("read") || arg == QLatin1String("verify")) {
-            const auto v = value();
-            if (!v)
-                return std::nullopt;
-            const Step::Kind kind = arg == QLatin1String("write") ? Step::Kind::Write
-                                    : arg == QLatin1String("read") ? Step::Kind::Read
-                                                                   : Step::Kind::Verify;
-            options.steps.append({kind, *v});
-        } else if (arg == QLatin1String("blank")) {
-            options.steps.append({Step::Kind::Blank, {}});
-        } else {
-            *error = QStringLiteral("unknown argument: ") + arg;
+    // The program's name first, as QCommandLineParser expects.
+    if (!parser.parse(QStringList{QStringLiteral("romivo-cli")} + arguments)) {
+        *error = parser.errorText();
+        return std::nullopt;
+    }
+    options.help = parser.isSet(help);
+    options.version = parser.isSet(version);
+    options.listPorts = parser.isSet(listPorts);
+    options.helpText = parser.helpText();
+    if (options.help || options.version || options.listPorts)
+        return options;
+
+    options.quiet = parser.isSet(quiet);
+    options.port = parser.value(port);
+    options.simChip = parser.value(simChip);
+    for (const QString &fault : parser.values(simFault)) {
+        BoardFaults check;
+        QString why;
+        if (!check.apply(fault, &why)) {
+            *error = QStringLiteral("--sim-fault: ") + why;
             return std::nullopt;
         }
+        options.simFaults.append(fault);
     }
-    if (options.help || options.listPorts)
-        return options;
+    for (const auto &[option, target] : {std::pair{&waitBoard, &options.waitBoardSeconds},
+                                         std::pair{&idleTimeout, &options.idleTimeoutSeconds}}) {
+        if (!parser.isSet(*option))
+            continue;
+        const std::optional<double> value = seconds(parser.value(*option));
+        if (!value) {
+            *error = QStringLiteral("--%1 takes a number of seconds above 0, not %2")
+                         .arg(option->names().constFirst(), parser.value(*option));
+            return std::nullopt;
+        }
+        *target = *value;
+    }
+
+    const QStringList words = parser.positionalArguments();
+    for (qsizetype i = 0; i < words.size(); ++i) {
+        const QString &word = words[i];
+        if (word == QLatin1String("blank")) {
+            options.steps.append({Step::Kind::Blank, {}});
+            continue;
+        }
+        const std::optional<Step::Kind> kind = word == QLatin1String("write")    ? std::optional(Step::Kind::Write)
+                                               : word == QLatin1String("read")   ? std::optional(Step::Kind::Read)
+                                               : word == QLatin1String("verify") ? std::optional(Step::Kind::Verify)
+                                                                                 : std::nullopt;
+        if (!kind) {
+            *error = QStringLiteral("unknown operation: ") + word;
+            return std::nullopt;
+        }
+        if (i + 1 >= words.size()) {
+            *error = word + QStringLiteral(" needs a file");
+            return std::nullopt;
+        }
+        options.steps.append({*kind, words[++i]});
+    }
     if (options.steps.isEmpty()) {
         *error = QStringLiteral("no operation given");
         return std::nullopt;
@@ -114,11 +137,9 @@ std::optional<CliOptions> CliOptions::parse(const QStringList &arguments, QStrin
     return options;
 }
 
-QString CliOptions::usage()
+QString CliOptions::description()
 {
     return QStringLiteral(
-        "usage: romivo-cli [options] OPERATION...\n"
-        "\n"
         "Programs, reads, verifies and blank-checks a 27C256 EPROM (32,768 bytes) through the\n"
         "programmer board, with the desktop program's own operations and messages.\n"
         "\n"
@@ -130,26 +151,12 @@ QString CliOptions::usage()
         "FILE for write and verify is raw binary, Intel HEX (.hex, .ihx) or Motorola S-record\n"
         "(.s19, .s28, .s37, .srec, .mot); locations a HEX or S-record file leaves unset are 0xFF.\n"
         "\n"
-        "Options:\n"
-        "  --port PORT            required: a port number, a port name (/dev/ttyUSB0, COM3), or SIM\n"
-        "                         for the built-in simulated board (no chip is programmed)\n"
-        "  --list-ports           print the serial ports the system offers, and SIM, then exit\n"
-        "  --sim-chip FILE        with SIM: start the simulated chip from FILE, save it back at exit\n"
-        "  --sim-fault NAME[=VALUE]  with SIM: the simulated board misbehaves so (as romivo-board\n"
-        "                         --fault: no-dsr, silent-after-block=K, short-stream=N, ...)\n"
-        "  --wait-board SECONDS   how long to wait for the board's DSR change (default 5)\n"
-        "  --idle-timeout SECONDS stop a read, verify or blank check that gets no byte for this\n"
-        "                         long (default 5)\n"
-        "  --quiet                no progress line on standard error\n"
-        "  --help                 this text\n"
-        "\n"
         "Every message box of the desktop program is printed, as its text, on its own line of\n"
         "standard output; after a write, a read and a verify a line 'checksum SUM16 CRC32' gives\n"
         "the image's 16-bit byte sum and its CRC-32. Questions are answered OK.\n"
         "\n"
         "Exit status: 0 every operation succeeded; 1 an operation reported a failure or stalled,\n"
-        "or the port was lost;\n"
-        "2 bad usage, a port that will not open, no board seen, a file that cannot be opened,\n"
-        "read or parsed; 130 interrupted (SIGINT or SIGTERM stop the running operation first; a read keeps\n"
-        "the bytes stored so far).\n");
+        "or the port was lost; 2 bad usage, a port that will not open, no board seen, a file that\n"
+        "cannot be opened, read or parsed; 130 interrupted (SIGINT or SIGTERM stop the running\n"
+        "operation first; a read keeps the bytes stored so far).");
 }

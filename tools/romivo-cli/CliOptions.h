@@ -21,11 +21,14 @@ struct CliOptions {
     bool quiet = false;
     bool listPorts = false;
     bool help = false;
+    bool version = false;
+    QString helpText;
     QList<Step> steps;
 
     // Nothing (with `error`) when the arguments do not make a command.
     static std::optional<CliOptions> parse(const QStringList &arguments, QString *error);
-    static QString usage();
+    // What the operations are and what the exit statuses mean, for --help.
+    static QString description();
 };
 
 QString stepName(CliOptions::Step::Kind kind);

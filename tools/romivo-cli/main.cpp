@@ -27,11 +27,15 @@ int main(int argc, char **argv)
     QString error;
     const std::optional<CliOptions> options = CliOptions::parse(app.arguments().mid(1), &error);
     if (!options) {
-        std::fprintf(stderr, "romivo-cli: %s\n%s", qPrintable(error), qPrintable(CliOptions::usage()));
+        std::fprintf(stderr, "romivo-cli: %s (usage: romivo-cli [options] OPERATION...; see --help)\n", qPrintable(error));
         return CliRunner::Trouble;
     }
     if (options->help) {
-        std::fputs(qPrintable(CliOptions::usage()), stdout);
+        std::fputs(qPrintable(options->helpText), stdout);
+        return CliRunner::Success;
+    }
+    if (options->version) {
+        std::printf("romivo-cli %s\n", ROMIVO_VERSION);
         return CliRunner::Success;
     }
     if (options->listPorts) {
