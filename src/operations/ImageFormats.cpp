@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QList>
 #include <array>
+#include <functional>
 
 namespace ImageFormats {
 namespace {
@@ -82,6 +83,36 @@ quint8 u8(const QByteArray &bytes, qsizetype i)
     return static_cast<quint8>(bytes[i]);
 }
 
+// What one record did: an error, or whether it was the format's end record.
+struct Record {
+    QString error;
+    bool end = false;
+};
+
+// The loop both formats share: every line that is not blank is one record, onto an erased
+// image; nothing may follow the end record, and the end record must come.
+Parsed readRecords(const QByteArray &text, const QString &endName, const QString &noEnd,
+                   const std::function<Record(QByteArrayView, QByteArray &)> &record)
+{
+    Parsed result{QByteArray(Chip::Size, Chip::Erased), {}};
+    bool ended = false;
+    Lines lines(text);
+    QByteArrayView line;
+    while (lines.next(line)) {
+        if (line.isEmpty())
+            continue;
+        if (ended)
+            return {{}, lineError(lines.number(), QStringLiteral("data after the ") + endName)};
+        const Record done = record(line, result.image);
+        if (!done.error.isEmpty())
+            return {{}, lineError(lines.number(), done.error)};
+        ended = done.end;
+    }
+    if (!ended)
+        return {{}, noEnd};
+    return result;
+}
+
 } // namespace
 
 Format formatOf(const QString &path)
@@ -97,120 +128,96 @@ Format formatOf(const QString &path)
 
 Parsed parseIntelHex(const QByteArray &text)
 {
-    Parsed result{QByteArray(Chip::Size, Chip::Erased), {}};
     qint64 base = 0;
-    bool ended = false;
-    Lines lines(text);
-    QByteArrayView line;
-    while (lines.next(line)) {
-        const int number = lines.number();
-        if (line.isEmpty())
-            continue;
-        if (ended)
-            return {{}, lineError(number, QStringLiteral("data after the end-of-file record"))};
+    return readRecords(text, QStringLiteral("end-of-file record"), QStringLiteral("no end-of-file record"),
+                       [&](QByteArrayView line, QByteArray &image) -> Record {
         if (line[0] != ':')
-            return {{}, lineError(number, QStringLiteral("a record starts with ':'"))};
+            return {QStringLiteral("a record starts with ':'")};
         const std::optional<QByteArray> bytes = hexBytes(line.sliced(1));
         if (!bytes || bytes->size() < 5)
-            return {{}, lineError(number, QStringLiteral("malformed record"))};
+            return {QStringLiteral("malformed record")};
         const QByteArray &r = *bytes;
         const int count = u8(r, 0);
         if (r.size() != count + 5)
-            return {{}, lineError(number, QStringLiteral("the byte count does not match the record"))};
+            return {QStringLiteral("the byte count does not match the record")};
         if (quint8(byteSum(r)) != 0)
-            return {{}, lineError(number, QStringLiteral("bad checksum"))};
+            return {QStringLiteral("bad checksum")};
         const int offset = (u8(r, 1) << 8) | u8(r, 2);
         const int type = u8(r, 3);
         const QByteArray data = r.mid(4, count);
         switch (type) {
         case 0x00:
-            if (!place(result.image, base + offset, data))
-                return {{}, lineError(number, QStringLiteral("data outside 0000-7FFF"))};
-            break;
+            if (!place(image, base + offset, data))
+                return {QStringLiteral("data outside 0000-7FFF")};
+            return {};
         case 0x01:
             if (count != 0)
-                return {{}, lineError(number, QStringLiteral("malformed end-of-file record"))};
-            ended = true;
-            break;
+                return {QStringLiteral("malformed end-of-file record")};
+            return {{}, true};
         case 0x02:  // extended segment address
         case 0x04:  // extended linear address
             if (count != 2)
-                return {{}, lineError(number, QStringLiteral("malformed address record"))};
+                return {QStringLiteral("malformed address record")};
             base = qint64((u8(data, 0) << 8) | u8(data, 1)) << (type == 0x02 ? 4 : 16);
-            break;
+            return {};
         case 0x03:  // start addresses say where to run, not what to store
         case 0x05:
             if (count != 4)
-                return {{}, lineError(number, QStringLiteral("malformed start address record"))};
-            break;
+                return {QStringLiteral("malformed start address record")};
+            return {};
         default:
-            return {{}, lineError(number, QStringLiteral("unknown record type %1").arg(type, 2, 16, QLatin1Char('0')))};
+            return {QStringLiteral("unknown record type %1").arg(type, 2, 16, QLatin1Char('0'))};
         }
-    }
-    if (!ended)
-        return {{}, QStringLiteral("no end-of-file record")};
-    return result;
+    });
 }
 
 Parsed parseSRecord(const QByteArray &text)
 {
-    Parsed result{QByteArray(Chip::Size, Chip::Erased), {}};
-    bool ended = false;
-    Lines lines(text);
-    QByteArrayView line;
-    while (lines.next(line)) {
-        const int number = lines.number();
-        if (line.isEmpty())
-            continue;
-        if (ended)
-            return {{}, lineError(number, QStringLiteral("data after the termination record"))};
+    // A file cut short would otherwise program half an image as if it were whole.
+    return readRecords(text, QStringLiteral("termination record"), QStringLiteral("no termination record (S7, S8 or S9)"),
+                       [](QByteArrayView line, QByteArray &image) -> Record {
         if (line.size() < 2 || line[0] != 'S' || line[1] < '0' || line[1] > '9')
-            return {{}, lineError(number, QStringLiteral("a record starts with S and its type"))};
+            return {QStringLiteral("a record starts with S and its type")};
         const int type = line[1] - '0';
         const std::optional<QByteArray> bytes = hexBytes(line.sliced(2));
         if (!bytes || bytes->isEmpty())
-            return {{}, lineError(number, QStringLiteral("malformed record"))};
+            return {QStringLiteral("malformed record")};
         const QByteArray &r = *bytes;
         const int count = u8(r, 0);
         if (r.size() != count + 1)
-            return {{}, lineError(number, QStringLiteral("the byte count does not match the record"))};
+            return {QStringLiteral("the byte count does not match the record")};
         if (quint8(byteSum(r)) != 0xFF)
-            return {{}, lineError(number, QStringLiteral("bad checksum"))};
+            return {QStringLiteral("bad checksum")};
         static constexpr std::array<int, 10> addressBytes{2, 2, 3, 4, 0, 2, 3, 4, 3, 2};
         if (type == 4)
-            return {{}, lineError(number, QStringLiteral("unknown record type S4"))};
+            return {QStringLiteral("unknown record type S4")};
         const int width = addressBytes[static_cast<std::size_t>(type)];
         if (count < width + 1)
-            return {{}, lineError(number, QStringLiteral("record too short for its address"))};
+            return {QStringLiteral("record too short for its address")};
         qint64 address = 0;
         for (int i = 0; i < width; ++i)
             address = (address << 8) | u8(r, 1 + i);
         const QByteArray data = r.mid(1 + width, count - width - 1);
         switch (type) {
         case 0:  // header
-            break;
+            return {};
         case 1:
         case 2:
         case 3:
-            if (!place(result.image, address, data))
-                return {{}, lineError(number, QStringLiteral("data outside 0000-7FFF"))};
-            break;
+            if (!place(image, address, data))
+                return {QStringLiteral("data outside 0000-7FFF")};
+            return {};
         case 5:
         case 6:  // record counts
             if (!data.isEmpty())
-                return {{}, lineError(number, QStringLiteral("malformed count record"))};
-            break;
+                return {QStringLiteral("malformed count record")};
+            return {};
         default:  // S7, S8, S9: termination with the start address
             if (!data.isEmpty())
-                return {{}, lineError(number, QStringLiteral("malformed termination record"))};
-            ended = true;
-            break;
+                return {QStringLiteral("malformed termination record")};
+            return {{}, true};
         }
-    }
-    // A file cut short would otherwise program half an image as if it were whole.
-    if (!ended)
-        return {{}, QStringLiteral("no termination record (S7, S8 or S9)")};
-    return result;
+    });
 }
 
 Parsed parse(const QString &path, const QByteArray &contents)
