@@ -51,8 +51,6 @@ class TestQtSerial : public QObject {
 private slots:
     void initTestCase();
     void pseudoTerminalGetsOneDsrChangeAtOpen();
-    void wholeChipComesBackByteForByte();
-    void writeProtocolProgramsTheChip();
     void farEndVanishing_closesOnceWithoutSpinning();
 
 private:
@@ -78,53 +76,6 @@ void TestQtSerial::pseudoTerminalGetsOneDsrChangeAtOpen()
     QCOMPARE(listener.dsr, 1);
     port.close();
     QVERIFY(!port.isOpen());
-}
-
-void TestQtSerial::wholeChipComesBackByteForByte()
-{
-    const QString chipPath = dir.filePath("chip.bin");
-    QFile chip(chipPath);
-    QVERIFY(chip.open(QIODevice::WriteOnly));
-    chip.write(everyByteValue());
-    chip.close();
-
-    BoardProcess board({"--chip", chipPath});
-    QtSerialControl port;
-    Listener listener(port);
-    port.setCommPort(board.path());
-    QVERIFY(port.open());
-    port.output(streamFrame());
-    QTRY_COMPARE_WITH_TIMEOUT(listener.received.size(), qsizetype(32768), 20000);
-    QCOMPARE(listener.received, everyByteValue());
-    QVERIFY2(listener.reads > 1, "a stream this long comes in more than one read");
-    QTest::qWait(100);
-    QCOMPARE(listener.received.size(), qsizetype(32768));
-}
-
-void TestQtSerial::writeProtocolProgramsTheChip()
-{
-    const QString savePath = dir.filePath("saved.bin");
-    BoardProcess board({"--save", savePath});
-    QtSerialControl port;
-    Listener listener(port);
-    port.setCommPort(board.path());
-    QVERIFY(port.open());
-    const QByteArray image = everyByteValue();
-    port.output(writeStartFrame());
-    for (int block = 0; block < Frame::BlockCount; ++block) {
-        for (int group = 0; group < Frame::BlockSize; group += 8)
-            port.output(image.mid(block * Frame::BlockSize + group, 8));
-        QTRY_COMPARE_WITH_TIMEOUT(listener.received.size(), qsizetype(block + 1), 5000);
-        port.output(nextBlockFrame());
-    }
-    QCOMPARE(listener.received, QByteArray(64, char(Frame::BlockDone)));
-    port.output(streamFrame());
-    QTRY_COMPARE_WITH_TIMEOUT(listener.received.size(), qsizetype(64 + 32768), 20000);
-    QCOMPARE(listener.received.mid(64), image);
-    QVERIFY(board.stop());
-    QFile saved(savePath);
-    QVERIFY(saved.open(QIODevice::ReadOnly));
-    QCOMPARE(saved.readAll(), image);
 }
 
 void TestQtSerial::farEndVanishing_closesOnceWithoutSpinning()

@@ -21,7 +21,6 @@ private slots:
     void clicksDuringTheAbortYieldDoNotMoveTheReportedLocation();
     void blankCheckNeedsNoFile();
     void readAndVerifyEndedByAWritePressStillWorkAfterwards();
-    void writeOverAProgrammedChipThenVerify();
 };
 
 void TestCheck::verifyEqualChip()
@@ -259,22 +258,6 @@ void TestCheck::blankCheckNeedsNoFile()
     Bench b;
     b.session.check().Command8_Click();
     QVERIFY(b.waitForMessage(QStringLiteral("IL CHIP E' VUOTO")));
-}
-
-void TestCheck::writeOverAProgrammedChipThenVerify()
-{
-    Bench b;
-    b.chip().program(300, 0x00);
-    b.chip().program(900, 0x0F);
-    QByteArray image = erased();
-    image[300] = char(0x5A);
-    image[900] = char(0x0F);
-    const QString path = b.file(QStringLiteral("rom.bin"), image);
-    b.session.write().Command3_Click(path);
-    // The board programmed every block; bits already cleared stay cleared.
-    QCOMPARE(b.op.texts().last(), QStringLiteral("CORRETTO"));
-    b.session.check().Command7_Click(path);
-    QVERIFY(b.waitForMessage(QStringLiteral("ERRORE al byte  300")));
 }
 
 QTEST_GUILESS_MAIN(TestCheck)

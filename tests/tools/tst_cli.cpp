@@ -313,7 +313,8 @@ void TestCli::writeAsTheBoardReceivesIt()
     const QString imagePath = dir.filePath(QStringLiteral("image.bin"));
     put(imagePath, everyByteValue());
     const QString logPath = dir.filePath(QStringLiteral("wire.log"));
-    QStringList boardArguments{QStringLiteral("--log"), logPath};
+    const QString savePath = dir.filePath(QStringLiteral("saved.bin"));
+    QStringList boardArguments{QStringLiteral("--log"), logPath, QStringLiteral("--save"), savePath};
     if (!fault.isEmpty())
         boardArguments << QStringLiteral("--fault") << fault;
     BoardProcess board(boardArguments);
@@ -328,6 +329,9 @@ void TestCli::writeAsTheBoardReceivesIt()
         // The board took the whole write and is ready for the next command.
         const Run verify = cli({"--port", board.path(), "verify", imagePath});
         QCOMPARE(verify.status, 0);
+        // Ended by a signal, the board saves the chip it was given.
+        QVERIFY(board.stop());
+        QCOMPARE(contents(savePath), everyByteValue());
     }
 }
 

@@ -38,7 +38,6 @@ private slots:
     void esciAndCloseBoxEndTheProgram();
 
     void progressWindowMadeOnFirstTickAndFollowsCounter();
-    void fourButtonsRunTheOperationsOnTheBoxText();
 };
 
 void TestForm1::startsDisconnected()
@@ -289,48 +288,6 @@ void TestForm1::progressWindowMadeOnFirstTickAndFollowsCounter()
     QVERIFY(form2->isVisible());
     progress.setShown(false);
     QVERIFY(!form2->isVisible());
-}
-
-void TestForm1::fourButtonsRunTheOperationsOnTheBoxText()
-{
-    QTemporaryDir dir;
-    Window w;
-    QVERIFY(w.connectSim());
-    QByteArray image(32768, '\0');
-    for (int i = 0; i < image.size(); ++i)
-        image[i] = char(i * 7);
-    const QString source = dir.filePath(QStringLiteral("rom.bin"));
-    QFile file(source);
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(image) == image.size());
-    file.close();
-    auto waitFor = [&](const QString &text) {
-        return QTest::qWaitFor([&] { return w.op.texts().contains(text); }, 60000);
-    };
-    bool progressShown = false;
-    w.op.setWhileShown([&](const OperatorMessage &) {
-        progressShown = progressShown || (w.form.progress().existing() && w.form.progress().existing()->isVisible());
-    });
-
-    w.box("textNomeFile")->setText(source);
-    w.button("Command3")->click();
-    QCOMPARE(w.op.texts().last(), QStringLiteral("CORRETTO"));
-    QVERIFY(progressShown);
-    QCOMPARE(w.sim().board().chip().contents(), image);
-
-    const QString copy = dir.filePath(QStringLiteral("copia.bin"));
-    w.box("textNomeFile")->setText(copy);
-    w.button("Command6")->click();
-    QVERIFY(waitFor(QStringLiteral("TERMINATO")));
-    QFile read(copy);
-    QVERIFY(read.open(QIODevice::ReadOnly));
-    QCOMPARE(read.readAll(), image);
-
-    w.button("Command7")->click();
-    QVERIFY(waitFor(QStringLiteral("VERIFICA ESEGUITA CORRETTAMENTE")));
-    w.button("Command8")->click();
-    QVERIFY(waitFor(QStringLiteral("IL CHIP NON E' VUOTO")));
-    QVERIFY(!w.form.progress().existing()->isVisible());
-    QCOMPARE(w.session.state().rxMode, RxMode::Idle);
 }
 
 QTEST_MAIN(TestForm1)
