@@ -9,12 +9,8 @@ const QByteArray StopByte("\x63", 1);
 class TestCheck : public QObject {
     Q_OBJECT
 private slots:
-    void verifyEqualChip();
-    void verifyReportsTheFirstDifference_data();
-    void verifyReportsTheFirstDifference();
-    void blankCheck_data();
-    void blankCheck();
-    void surplusBytesAreNotCompared();
+    void checksOfTheChip_data();
+    void checksOfTheChip();
     void dataDuringTheAbortYieldIsNotCheckData();
     void stopPairings();
     void serviceReadLeftInModeOneIsStoppedFirst();
@@ -23,109 +19,64 @@ private slots:
     void readAndVerifyEndedByAWritePressStillWorkAfterwards();
 };
 
-void TestCheck::verifyEqualChip()
+void TestCheck::checksOfTheChip_data()
 {
-    const int chunk = 777;  // the read's table covers other read sizes
-    Bench b;
-    const QByteArray image = randomImage(Chip::Size, 4);
-    b.chip().load(image);
-    b.port.line().setReadChunk(chunk);
-    const QString path = b.file(QStringLiteral("rom.bin"), image);
-    b.session.check().Command7_Click(path);
-    QCOMPARE(b.state.rxMode, RxMode::Verify);
-    QVERIFY(b.progress.shown && b.progress.refreshing);
-    QVERIFY(b.waitForMessage(QStringLiteral("VERIFICA ESEGUITA CORRETTAMENTE")));
-    QCOMPARE(b.op.messages(), (QList<OperatorMessage>{{OperatorMessage::Kind::Result, "VERIFICA ESEGUITA CORRETTAMENTE", "Romivo"}}));
-    QCOMPARE(b.port.sends(), QList<QByteArray>{StreamFrame});
-    QVERIFY(!b.session.operationFile().isOpen());
-    QVERIFY(!b.progress.shown && !b.progress.refreshing);
-    QCOMPARE(b.state.rxMode, RxMode::Idle);
-    QCOMPARE(Bench::contents(path), image);
-}
-
-void TestCheck::verifyReportsTheFirstDifference_data()
-{
-    QTest::addColumn<int>("location");
+    // A verify or a blank check against a chip with at most one location that differs.
+    QTest::addColumn<bool>("blank");
+    QTest::addColumn<int>("differs");    // -1: none
+    QTest::addColumn<QString>("fault");  // of the board
     QTest::addColumn<QString>("text");
-    QTest::newRow("at 0") << 0 << "ERRORE al byte  0";
-    QTest::newRow("at 17") << 17 << "ERRORE al byte  17";
-    QTest::newRow("at 32767") << 32767 << "ERRORE al byte  32767";
+    QTest::newRow("verify, equal, reads of 777") << false << -1 << "" << "VERIFICA ESEGUITA CORRETTAMENTE";
+    QTest::newRow("verify, 5 surplus bytes not compared") << false << -1 << "long-stream=5" << "VERIFICA ESEGUITA CORRETTAMENTE";
+    QTest::newRow("verify, differs at 0") << false << 0 << "" << "ERRORE al byte  0";
+    QTest::newRow("verify, differs at 17") << false << 17 << "" << "ERRORE al byte  17";
+    QTest::newRow("verify, differs at 32767") << false << 32767 << "" << "ERRORE al byte  32767";
+    QTest::newRow("blank, erased") << true << -1 << "" << "IL CHIP E' VUOTO";
+    QTest::newRow("blank, 5 surplus bytes not compared") << true << -1 << "long-stream=5" << "IL CHIP E' VUOTO";
+    QTest::newRow("blank, programmed at 0") << true << 0 << "" << "IL CHIP NON E' VUOTO";
+    QTest::newRow("blank, programmed at 1000") << true << 1000 << "" << "IL CHIP NON E' VUOTO";
+    QTest::newRow("blank, programmed at 32767") << true << 32767 << "" << "IL CHIP NON E' VUOTO";
 }
 
-void TestCheck::verifyReportsTheFirstDifference()
+void TestCheck::checksOfTheChip()
 {
-    QFETCH(int, location);
+    QFETCH(bool, blank);
+    QFETCH(int, differs);
+    QFETCH(QString, fault);
     QFETCH(QString, text);
-    Bench b;
-    QByteArray image = randomImage(Chip::Size, 8);
+    Bench b(fault.isEmpty() ? QStringList() : QStringList{fault});
+    b.port.line().setReadChunk(fault.isEmpty() ? 777 : 40000);
+    QByteArray image = blank ? erased() : randomImage(Chip::Size, 8);
     b.chip().load(image);
-    image[location] = char(image.at(location) ^ 0x01);
-    image[qMin(location + 100, 32767)] = char(0x00);  // a later difference is never reported
+    if (differs >= 0) {
+        if (blank) {
+            b.chip().program(differs, 0x7F);
+        } else {
+            image[differs] = char(image.at(differs) ^ 0x01);
+            image[qMin(differs + 100, 32767)] = char(0x00);  // a later difference is never reported
+        }
+    }
     const QString path = b.file(QStringLiteral("rom.bin"), image);
     bool shownWhileBoxUp = false;
     b.op.setWhileShown([&](const OperatorMessage &) { shownWhileBoxUp = b.progress.shown; });
 
-    b.session.check().Command7_Click(path);
+    blank ? b.session.check().Command8_Click() : b.session.check().Command7_Click(path);
+    QCOMPARE(b.state.rxMode, blank ? RxMode::BlankCheck : RxMode::Verify);
+    QVERIFY(b.progress.shown && b.progress.refreshing);
     QVERIFY(b.waitForMessage(text));
     QTest::qWait(50);
-    QCOMPARE(b.op.messages(), (QList<OperatorMessage>{{OperatorMessage::Kind::Failure, text, "Romivo"}}));
-    QVERIFY(shownWhileBoxUp);
-    QCOMPARE(b.port.sends(), (QList<QByteArray>{StreamFrame, StopByte}));
-    QCOMPARE(b.port.board().streamsStopped(), location == 32767 ? 0 : 1);
+    // One box; the progress window stays up under a verify's difference box only.
+    const OperatorMessage::Kind kind = differs < 0 ? OperatorMessage::Kind::Result : OperatorMessage::Kind::Failure;
+    QCOMPARE(b.op.messages(), (QList<OperatorMessage>{{kind, text, "Romivo"}}));
+    QCOMPARE(shownWhileBoxUp, !blank && differs >= 0);
+    // The stop byte after the first difference, and only then; the rest is not awaited.
+    QCOMPARE(b.port.sends(), differs < 0 ? QList<QByteArray>{StreamFrame} : (QList<QByteArray>{StreamFrame, StopByte}));
+    QCOMPARE(b.port.board().streamsStopped(), differs < 0 || differs == 32767 ? 0 : 1);
     QVERIFY(!b.session.operationFile().isOpen());
     QCOMPARE(b.state.errorFound, 0);
-    QCOMPARE(b.state.currentAddress, 0x8000);
     QCOMPARE(b.state.rxMode, RxMode::Idle);
     QVERIFY(!b.progress.shown && !b.progress.refreshing);
-}
-
-void TestCheck::blankCheck_data()
-{
-    QTest::addColumn<int>("programmed");  // -1: erased chip
-    QTest::addColumn<QString>("text");
-    QTest::newRow("erased") << -1 << "IL CHIP E' VUOTO";
-    QTest::newRow("one byte at 1000") << 1000 << "IL CHIP NON E' VUOTO";
-    QTest::newRow("one byte at 0") << 0 << "IL CHIP NON E' VUOTO";
-    QTest::newRow("one byte at 32767") << 32767 << "IL CHIP NON E' VUOTO";
-}
-
-void TestCheck::blankCheck()
-{
-    QFETCH(int, programmed);
-    QFETCH(QString, text);
-    Bench b;
-    if (programmed >= 0)
-        b.chip().program(programmed, 0x7F);
-    b.session.check().Command8_Click();
-    QCOMPARE(b.state.rxMode, RxMode::BlankCheck);
-    QVERIFY(b.waitForMessage(text));
-    QTest::qWait(50);
-    QCOMPARE(b.op.texts(), QStringList{text});
-    QCOMPARE(b.op.messages().first().kind,
-             programmed < 0 ? OperatorMessage::Kind::Result : OperatorMessage::Kind::Failure);
-    QCOMPARE(b.op.messages().first().title, QStringLiteral("Romivo"));
-    QList<QByteArray> sends{StreamFrame};
-    if (programmed >= 0)
-        sends << StopByte;
-    QCOMPARE(b.port.sends(), sends);
-    QCOMPARE(b.state.errorFound, 0);
-    QCOMPARE(b.state.rxMode, RxMode::Idle);
-    QVERIFY(!b.progress.shown && !b.progress.refreshing);
-}
-
-void TestCheck::surplusBytesAreNotCompared()
-{
-    Bench b({QStringLiteral("long-stream=5")});
-    b.port.line().setReadChunk(40000);
-    const QByteArray image = randomImage(Chip::Size, 6);
-    b.chip().load(image);
-    b.session.check().Command7_Click(b.file(QStringLiteral("rom.bin"), image));
-    QVERIFY(b.waitForMessage(QStringLiteral("VERIFICA ESEGUITA CORRETTAMENTE")));
-    b.chip().erase();
-    b.session.check().Command8_Click();
-    QVERIFY(b.waitForMessage(QStringLiteral("IL CHIP E' VUOTO")));
-    QCOMPARE(b.op.messages().size(), 2);
-    QCOMPARE(b.sendsOf(StopByte), 0);
+    QCOMPARE(Bench::contents(path), image);
 }
 
 void TestCheck::dataDuringTheAbortYieldIsNotCheckData()
