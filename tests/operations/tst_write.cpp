@@ -13,13 +13,11 @@ private slots:
     void boardFailures_data();
     void boardFailures();
     void cancelSendsNothingAndEnds();
-    void shortEmptyMissingAndLongImages_data();
-    void shortEmptyMissingAndLongImages();
     void readOnlyImageCanBeWritten();
     void secondPressDuringAWriteEndsSilentlyAndTheWriteFails();
     void stopPressedDuringAWriteSendsNoStopByte();
-    void imagesNamedAsHexOrSRecord_data();
-    void imagesNamedAsHexOrSRecord();
+    void imagesOfEveryKind_data();
+    void imagesOfEveryKind();
     void otherBytesFromTheBoardChangeNothing();
 };
 
@@ -112,37 +110,6 @@ void TestWrite::cancelSendsNothingAndEnds()
     QVERIFY(!QFile::exists(path));
 }
 
-void TestWrite::shortEmptyMissingAndLongImages_data()
-{
-    QTest::addColumn<int>("size");  // -1: no file
-    QTest::newRow("short") << 1000;
-    QTest::newRow("empty") << 0;
-    QTest::newRow("missing") << -1;
-    QTest::newRow("longer") << 40000;
-}
-
-void TestWrite::shortEmptyMissingAndLongImages()
-{
-    QFETCH(int, size);
-    Bench b;
-    const QByteArray image = randomImage(qMax(size, 0), 3);
-    const QString path = size < 0 ? b.path(QStringLiteral("new.bin")) : b.file(QStringLiteral("rom.bin"), image);
-    b.session.write().Command3_Click(path);
-
-    // 32,768 data bytes in any case; past the end of the image, the erased value.
-    QByteArray expected = image.left(Chip::Size);
-    expected.append(Chip::Size - expected.size(), char(0xFF));
-    QCOMPARE(b.dataSends(), 4096);
-    QCOMPARE(b.chip().contents(), expected);
-    QCOMPARE(b.op.texts().last(), QStringLiteral("CORRETTO"));
-    QVERIFY(QFile::exists(path));
-    QCOMPARE(Bench::contents(path), image);
-
-    // Written and then verified, the same image passes.
-    b.session.check().Command7_Click(path);
-    QVERIFY(b.waitForMessage(QStringLiteral("VERIFICA ESEGUITA CORRETTAMENTE")));
-}
-
 void TestWrite::readOnlyImageCanBeWritten()
 {
     Bench b;
@@ -184,32 +151,36 @@ void TestWrite::stopPressedDuringAWriteSendsNoStopByte()
     QCOMPARE(b.sendsOf(streamFrame()), 0);
 }
 
-void TestWrite::imagesNamedAsHexOrSRecord_data()
+void TestWrite::imagesOfEveryKind_data()
 {
-    // A file named as HEX or S-record is programmed as the image it describes; one that does not
-    // read as such is refused before anything is sent; any other name is the raw image.
+    // What the chip holds after writing each kind of file, then verifying against it; a file
+    // named as HEX or S-record that does not read as such is refused before anything is sent.
     const QByteArray hex = ":0400100012345678D8\n:00000001FF\n";
     QByteArray decoded(Chip::Size, char(0xFF));
     decoded.replace(0x10, 4, QByteArray::fromHex("12345678"));
-    QByteArray raw = hex;
-    raw.append(Chip::Size - raw.size(), char(0xFF));
+    const QByteArray shortImage = randomImage(1000, 3);
+    const QByteArray longImage = randomImage(40000, 3);
     QTest::addColumn<QString>("name");
-    QTest::addColumn<QByteArray>("contents");
-    QTest::addColumn<QByteArray>("chip");  // empty: refused
+    QTest::addColumn<QByteArray>("contents");  // null: no file
+    QTest::addColumn<QByteArray>("chip");      // empty: refused
+    QTest::newRow("short, erased past its end") << "rom.bin" << shortImage << Chip::padded(shortImage);
+    QTest::newRow("empty") << "rom.bin" << QByteArray("") << Chip::padded({});
+    QTest::newRow("missing, created empty") << "new.bin" << QByteArray() << Chip::padded({});
+    QTest::newRow("longer, cut at the chip") << "rom.bin" << longImage << longImage.left(Chip::Size);
     QTest::newRow("Intel HEX") << "fw.hex" << hex << decoded;
     QTest::newRow("S-record") << "fw.s19" << QByteArray("S107001012345678D4\nS9030000FC\n") << decoded;
-    QTest::newRow("HEX text named raw") << "fw.bin" << hex << raw;
+    QTest::newRow("HEX text named raw") << "fw.bin" << hex << Chip::padded(hex);
     QTest::newRow("bad HEX line") << "fw.hex" << QByteArray(":0400100012345678DD\n:00000001FF\n") << QByteArray();
     QTest::newRow("binary named HEX") << "fw.hex" << QByteArray(64, char(0x00)) << QByteArray();
 }
 
-void TestWrite::imagesNamedAsHexOrSRecord()
+void TestWrite::imagesOfEveryKind()
 {
     QFETCH(QString, name);
     QFETCH(QByteArray, contents);
     QFETCH(QByteArray, chip);
     Bench b;
-    const QString path = b.file(name, contents);
+    const QString path = contents.isNull() ? b.path(name) : b.file(name, contents);
     b.session.write().Command3_Click(path);
     if (chip.isEmpty()) {
         QVERIFY(b.op.texts().last().startsWith(QStringLiteral("FILE NON VALIDO: ") + path + u'\n'));
@@ -222,8 +193,11 @@ void TestWrite::imagesNamedAsHexOrSRecord()
         QVERIFY(!b.session.operationFile().isOpen());
         return;
     }
+    // 32,768 data bytes in any case; the file is left as it was.
     QCOMPARE(b.op.texts().last(), QStringLiteral("CORRETTO"));
+    QCOMPARE(b.dataSends(), 4096);
     QCOMPARE(b.chip().contents(), chip);
+    QCOMPARE(Bench::contents(path), contents.isNull() ? QByteArray("") : contents);
     b.session.check().Command7_Click(path);
     QVERIFY(b.waitForMessage(QStringLiteral("VERIFICA ESEGUITA CORRETTAMENTE")));
 }
