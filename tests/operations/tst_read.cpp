@@ -11,9 +11,8 @@ const QByteArray StreamFrame("\xFF\x7E\x1E", 3);
 class TestRead : public QObject {
     Q_OBJECT
 private slots:
-    void wholeChipWhateverTheReadSizes_data();
-    void wholeChipWhateverTheReadSizes();
-    void longerFileKeepsItsTail();
+    void wholeChipIntoTheFile_data();
+    void wholeChipIntoTheFile();
     void shortStreamWaitsUntilStopped();
     void cancelChangesNothing();
     void pathsThatNameNoFile_data();
@@ -25,24 +24,29 @@ private slots:
     void bytesDuringTerminatoNeverReachTheFile();
 };
 
-void TestRead::wholeChipWhateverTheReadSizes_data()
+void TestRead::wholeChipIntoTheFile_data()
 {
     QTest::addColumn<int>("chunk");
     QTest::addColumn<QString>("fault");
-    QTest::newRow("reads of 1 byte") << 1 << "";
-    QTest::newRow("reads of 1000 bytes") << 1000 << "";
-    QTest::newRow("one read with 5 surplus bytes") << 40000 << "long-stream=5";
+    QTest::addColumn<int>("existing");  // size of the file already there; -1: none
+    QTest::newRow("reads of 1 byte") << 1 << "" << -1;
+    QTest::newRow("reads of 1000 bytes") << 1000 << "" << -1;
+    QTest::newRow("one read with 5 surplus bytes") << 40000 << "long-stream=5" << -1;
+    QTest::newRow("over a shorter file") << 4096 << "" << 100;
+    QTest::newRow("over a longer file, which keeps its tail") << 4096 << "" << 40000;
 }
 
-void TestRead::wholeChipWhateverTheReadSizes()
+void TestRead::wholeChipIntoTheFile()
 {
     QFETCH(int, chunk);
     QFETCH(QString, fault);
+    QFETCH(int, existing);
     Bench b(fault.isEmpty() ? QStringList() : QStringList{fault});
     const QByteArray chip = randomImage(Chip::Size, 21);
     b.chip().load(chip);
     b.port.line().setReadChunk(chunk);
-    const QString path = b.path(QStringLiteral("letto.bin"));
+    const QByteArray old = randomImage(qMax(existing, 0), 1);
+    const QString path = existing < 0 ? b.path(QStringLiteral("letto.bin")) : b.file(QStringLiteral("letto.bin"), old);
 
     b.session.read().Command6_Click(path);
     QCOMPARE(b.port.sends(), QList<QByteArray>{StreamFrame});
@@ -51,26 +55,12 @@ void TestRead::wholeChipWhateverTheReadSizes()
     QVERIFY(b.waitForMessage(QStringLiteral("TERMINATO")));
     QCOMPARE(b.op.messages().last(), (OperatorMessage{OperatorMessage::Kind::Result, "TERMINATO", "romivo"}));
     QCOMPARE(b.op.texts(), (QStringList{Messages::text(MessageId::ReadQuestion), "TERMINATO"}));
-    QCOMPARE(Bench::contents(path), chip);
+    QCOMPARE(Bench::contents(path), chip + old.mid(Chip::Size));
     QVERIFY(!b.session.operationFile().isOpen());
     QVERIFY(!b.progress.refreshing && !b.progress.shown);
     QCOMPARE(b.state.rxMode, RxMode::Idle);
     QCOMPARE(b.state.currentAddress, 32768);
     QCOMPARE(b.port.sends().size(), 1);
-}
-
-void TestRead::longerFileKeepsItsTail()
-{
-    Bench b;
-    const QByteArray old = randomImage(40000, 1);
-    const QString path = b.file(QStringLiteral("grande.bin"), old);
-    b.chip().load(randomImage(Chip::Size, 2));
-    b.session.read().Command6_Click(path);
-    QVERIFY(b.waitForMessage(QStringLiteral("TERMINATO")));
-    const QByteArray now = Bench::contents(path);
-    QCOMPARE(now.size(), 40000);
-    QCOMPARE(now.left(Chip::Size), b.chip().contents());
-    QCOMPARE(now.mid(Chip::Size), old.mid(Chip::Size));
 }
 
 void TestRead::shortStreamWaitsUntilStopped()
