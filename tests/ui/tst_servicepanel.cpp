@@ -1,4 +1,5 @@
 #include "Window.h"
+#include "operations/Messages.h"
 
 #include "link/CommandFrame.h"
 #include "operations/NumberText.h"
@@ -53,10 +54,8 @@ private slots:
     void rounding();
 
     void singleCommandButtons();
-    void positionSendsHighThenLowAroundThePause_data();
-    void positionSendsHighThenLowAroundThePause();
-    void positionAndWriteRefuseWhatCannotBeSent();
-    void writeDataRoundsHalfToEven();
+    void addressAndDataFrames_data();
+    void addressAndDataFrames();
 
     void serviceReadShowsTheByteAtTheAddress();
     void serviceReadHandlingOfOneNotification();
@@ -161,75 +160,54 @@ void TestServicePanel::singleCommandButtons()
     QVERIFY(p.op.messages().isEmpty());
 }
 
-void TestServicePanel::positionSendsHighThenLowAroundThePause_data()
+void TestServicePanel::addressAndDataFrames_data()
 {
-    QTest::addColumn<QString>("address");
-    QTest::addColumn<int>("high");
-    QTest::addColumn<int>("low");
-    QTest::newRow("300") << "300" << 0x01 << 0x2C;
-    QTest::newRow("32767") << "32767" << 127 << 255;
-    QTest::newRow("65535") << "65535" << 255 << 255;
-    QTest::newRow("-1") << "-1" << 0 << 255;
-    QTest::newRow("-255") << "-255" << 0 << 1;
-    QTest::newRow("12.5 halves to even") << "12.5" << 0 << 12;
-    QTest::newRow("no number") << "abc" << 0 << 0;
-    QTest::newRow("1 024") << "1 024" << 4 << 0;
+    // POSIZIONO sends the high byte, pauses, then the low byte; SCRIVO DATO one frame; a number
+    // that cannot be sent is refused with a box and nothing goes out.
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("wire");  // empty: refused
+    const auto position = [](int high, int low) { return bytes({0xFF, high, 0x1A, 0xFF, low, 0x1B}); };
+    QTest::newRow("300") << "buttonPompoClock" << "300" << position(0x01, 0x2C);
+    QTest::newRow("32767") << "buttonPompoClock" << "32767" << position(127, 255);
+    QTest::newRow("65535") << "buttonPompoClock" << "65535" << position(255, 255);
+    QTest::newRow("-1") << "buttonPompoClock" << "-1" << position(0, 255);
+    QTest::newRow("-255") << "buttonPompoClock" << "-255" << position(0, 1);
+    QTest::newRow("12.5 halves to even") << "buttonPompoClock" << "12.5" << position(0, 12);
+    QTest::newRow("no number") << "buttonPompoClock" << "abc" << position(0, 0);
+    QTest::newRow("1 024") << "buttonPompoClock" << "1 024" << position(4, 0);
+    for (const char *refused : {"65536", "-256", "1e10", "3000000000"})
+        QTest::addRow("address %s", refused) << "buttonPompoClock" << refused << QByteArray();
+    for (const auto &[text, value] : {std::pair{"255", 255}, {"0", 0}, {"2.5", 2}, {" 65", 65}})
+        QTest::addRow("data %s", text) << "buttonWriteData" << text << bytes({0xFF, value, 0x13});
+    for (const char *refused : {"256", "-1", "255.5", "1e400"})
+        QTest::addRow("data %s", refused) << "buttonWriteData" << refused << QByteArray();
 }
 
-void TestServicePanel::positionSendsHighThenLowAroundThePause()
+void TestServicePanel::addressAndDataFrames()
 {
-    QFETCH(QString, address);
-    QFETCH(int, high);
-    QFETCH(int, low);
+    QFETCH(QString, button);
+    QFETCH(QString, text);
+    QFETCH(QByteArray, wire);
     Panel p;
     QVERIFY(p.ready());
+    const bool position = button == QLatin1String("buttonPompoClock");
     p.session.state().rxMode = RxMode::ServiceRead;
-    p.position(address);
-    QCOMPARE(p.sim().sends(), (QList<QByteArray>{bytes({0xFF, high, 0x1A}), bytes({0xFF, low, 0x1B})}));
-    QCOMPARE(p.pauses, QList<int>{2000});
-    QCOMPARE(p.sendsAtPause, QList<int>{1});
-    QCOMPARE(p.session.state().rxMode, RxMode::Idle);
-    QCOMPARE(p.op.events(), (QStringList{"<beep>", "<beep>"}));  // DSR's, then POSIZIONO's
-}
+    p.box(position ? "textAddress" : "textReadData")->setText(text);
+    p.button(button.toLatin1().constData())->click();
 
-void TestServicePanel::positionAndWriteRefuseWhatCannotBeSent()
-{
-    Panel p;
-    QVERIFY(p.ready());
-    const int beeps = p.op.beeps();
-    for (const char *address : {"65536", "-256", "1e10", "3000000000"}) {
-        p.session.state().rxMode = RxMode::ServiceRead;
-        p.position(QString::fromLatin1(address));
-        QCOMPARE(p.session.state().rxMode, RxMode::Idle);
+    QCOMPARE(p.sim().sends().join(), wire);
+    if (wire.isEmpty()) {
+        const MessageId refusal = position ? MessageId::AddressRefused : MessageId::DataRefused;
+        QCOMPARE(p.op.messages(), QList<OperatorMessage>{Messages::message(refusal)});
+        QVERIFY(p.pauses.isEmpty());
+    } else if (position) {
+        QCOMPARE(p.pauses, QList<int>{2000});
+        QCOMPARE(p.sendsAtPause, QList<int>{1});
+        QCOMPARE(p.op.events(), (QStringList{"<beep>", "<beep>"}));  // DSR's, then POSIZIONO's
     }
-    for (const char *data : {"256", "-1", "255.5", "1e400"}) {
-        p.box("textReadData")->setText(QString::fromLatin1(data));
-        p.button("buttonWriteData")->click();
-    }
-    QVERIFY(p.sim().sends().isEmpty());
-    QVERIFY(p.pauses.isEmpty());
-    QCOMPARE(p.op.beeps(), beeps);
-    QCOMPARE(p.op.messages().size(), 8);
-    for (const OperatorMessage &box : p.op.messages()) {
-        QCOMPARE(box.kind, OperatorMessage::Kind::Failure);
-        QCOMPARE(box.title, QStringLiteral("Romivo"));
-    }
-    QVERIFY(p.op.texts().first().startsWith(QStringLiteral("INDIRIZZO NON VALIDO")));
-    QVERIFY(p.op.texts().last().startsWith(QStringLiteral("DATO NON VALIDO")));
-}
-
-void TestServicePanel::writeDataRoundsHalfToEven()
-{
-    Panel p;
-    QVERIFY(p.ready());
-    p.session.state().rxMode = RxMode::ServiceRead;
-    for (const char *data : {"255", "0", "2.5", " 65"}) {
-        p.box("textReadData")->setText(QString::fromLatin1(data));
-        p.button("buttonWriteData")->click();
-    }
-    QCOMPARE(p.sim().sends(), (QList<QByteArray>{bytes({0xFF, 255, 0x13}), bytes({0xFF, 0, 0x13}),
-                                                  bytes({0xFF, 2, 0x13}), bytes({0xFF, 65, 0x13})}));
-    QCOMPARE(p.session.state().rxMode, RxMode::ServiceRead);
+    // POSIZIONO leaves the service read's mode, SCRIVO DATO does not.
+    QCOMPARE(p.session.state().rxMode, position ? RxMode::Idle : RxMode::ServiceRead);
 }
 
 void TestServicePanel::serviceReadShowsTheByteAtTheAddress()
