@@ -20,7 +20,6 @@ private slots:
     void unwritableTargetRefusedAtTheStart();
     void fifoIsRefusedWithoutWaiting();
     void writeFailureDuringTheStreamStopsAndSaysSo();
-    void serviceReadLeftInModeOneIsStoppedFirst();
     void bytesDuringTerminatoNeverReachTheFile();
 };
 
@@ -180,21 +179,6 @@ void TestRead::writeFailureDuringTheStreamStopsAndSaysSo()
     QVERIFY(!b.progress.shown && !b.progress.refreshing);
     QTest::qWait(50);
     QCOMPARE(b.op.texts().size(), 2);
-}
-
-void TestRead::serviceReadLeftInModeOneIsStoppedFirst()
-{
-    Bench b;
-    const QString path = b.path(QStringLiteral("rom.bin"));
-    b.state.rxMode = RxMode::ServiceRead;
-    b.progress.shown = true;
-    b.session.read().Command6_Click(path);
-    QCOMPARE(b.state.rxMode, RxMode::Idle);
-    QVERIFY(!b.progress.shown);
-    QVERIFY(b.port.sends().isEmpty());
-    QVERIFY(!QFile::exists(path));
-    b.session.read().Command6_Click(path);
-    QVERIFY(b.waitForMessage(QStringLiteral("TERMINATO")));
 }
 
 void TestRead::bytesDuringTerminatoNeverReachTheFile()
