@@ -26,4 +26,6 @@ constexpr std::int16_t Write = 2;
 constexpr std::int16_t ReadToFile = 3;
 constexpr std::int16_t Verify = 4;
 constexpr std::int16_t BlankCheck = 5;
+// The modes in which the board streams the chip (read, verify, blank check).
+constexpr bool isStream(std::int16_t mode) { return mode == ReadToFile || mode == Verify || mode == BlankCheck; }
 } // namespace RxMode

@@ -27,17 +27,16 @@ void releaseAbandonedFile(OperationContext &context)
 
 void stopAndAnnounce(OperationContext &context)
 {
-    const std::int16_t mode = context.state.rxMode;
+    const bool stream = RxMode::isStream(context.state.rxMode);
     stopRunningOperation(context);
-    if (mode == RxMode::ReadToFile || mode == RxMode::Verify || mode == RxMode::BlankCheck)
+    if (stream)
         context.announce({Outcome::Stopped, context.state.currentAddress});
 }
 
 void stopRunningOperation(OperationContext &context)
 {
     progressOff(context.progress);
-    const std::int16_t mode = context.state.rxMode;
-    if (mode == RxMode::ReadToFile || mode == RxMode::Verify || mode == RxMode::BlankCheck) {
+    if (RxMode::isStream(context.state.rxMode)) {
         context.stream.cancel();
         context.port.output(stopByte());
     }
