@@ -2,8 +2,6 @@
 
 #include "board/SimulatedSerialControl.h"
 #include "link/CommandFrame.h"
-#include "link/ReceiveDispatcher.h"
-#include "operations/ImageFile.h"
 #include "operations/ProgressDisplay.h"
 #include "operations/Session.h"
 #include "ScriptedOperator.h"
@@ -11,22 +9,25 @@
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QSignalSpy>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QtTest>
 
-// The progress display as the operations leave it, and every value it showed.
+// The progress display as the operations leave it, and every location it was refreshed with.
 struct RecordedProgress : ProgressDisplay {
     explicit RecordedProgress(const FormState &state) : state(state) {}
     void setRefreshing(bool on) override { refreshing = on; }
     void setShown(bool on) override { shown = on; }
     void refreshNow() override { refreshed << state.currentAddress; }
-
     const FormState &state;
     bool refreshing = true;  // the refresh timer runs from start-up
     bool shown = false;
     QList<int> refreshed;
 };
+
+// The four buttons of the whole-chip operations.
+enum class Press { Write, Read, Verify, Blank };
+Q_DECLARE_METATYPE(Press)
 
 // A session over the software board with a scripted operator, in a temporary directory.
 struct Bench {
@@ -34,21 +35,38 @@ struct Bench {
     ScriptedOperator op;
     Session session{port, op};
     FormState &state = session.state();
-    ReceiveDispatcher &dispatcher = session.dispatcher();
     RecordedProgress progress{state};
     QTemporaryDir dir;
 
-    explicit Bench(const QStringList &faults = {})
+    explicit Bench(const QString &fault = {})
     {
-        BoardFaults applied;
-        for (const QString &fault : faults)
-            if (!applied.apply(fault, nullptr))
-                qFatal("bad fault %s", qPrintable(fault));
-        port.board().setFaults(applied);
+        BoardFaults faults;
+        if (!fault.isEmpty() && !faults.apply(fault, nullptr))
+            qFatal("bad fault %s", qPrintable(fault));
+        port.board().setFaults(faults);
         session.setProgressDisplay(&progress);
         port.open();
         QTest::qWait(1);  // the DSR change at open
         port.clearRecords();
+    }
+
+    void press(Press which, const QString &path = {})
+    {
+        switch (which) {
+        case Press::Write: session.write().Command3_Click(path); break;
+        case Press::Read: session.read().Command6_Click(path); break;
+        case Press::Verify: session.check().Command7_Click(path); break;
+        case Press::Blank: session.check().Command8_Click(); break;
+        }
+    }
+    // Presses, then serves events until the operation has ended: its result.
+    OperationResult run(Press which, const QString &path = {})
+    {
+        QSignalSpy finished(&session, &Session::finished);
+        press(which, path);
+        if (finished.isEmpty() && !finished.wait(60000))
+            return {Outcome::NotStarted, -1};
+        return finished.last().first().value<OperationResult>();
     }
 
     QString path(const QString &name) const { return dir.filePath(name); }
@@ -65,32 +83,17 @@ struct Bench {
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
     Eprom27C256 &chip() { return port.board().chip(); }
-    // Sends that carried 8 data bytes, and those that carried something else.
+    int sendsOf(const QByteArray &bytes) const { return int(port.sends().count(bytes)); }
+    // Sends that carried 8 image bytes.
     int dataSends() const
     {
         return int(std::count_if(port.sends().begin(), port.sends().end(), [](const QByteArray &s) { return s.size() == 8; }));
     }
-    int sendsOf(const QByteArray &bytes) const { return int(port.sends().count(bytes)); }
-    bool waitForMessage(const QString &text, int timeoutMs = 60000)
+    // Nothing running, no file held, no progress window; the refresh as an operation leaves it,
+    // or as a refusal before any start leaves it (running since start-up).
+    bool idle(bool refreshing = false) const
     {
-        return waitUntil([&] { return op.texts().contains(text); }, timeoutMs);
-    }
-    // Runs the event loop at full speed (QTest's waits pause between passes) until `done`.
-    template <typename Predicate>
-    static bool waitUntil(Predicate done, int timeoutMs)
-    {
-        if (done())
-            return true;
-        QEventLoop loop;
-        QTimer poll;
-        QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-            if (done())
-                loop.quit();
-        });
-        poll.start(5);
-        QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-        loop.exec();
-        return done();
+        return state.rxMode == RxMode::Idle && !session.operationFile().isOpen() && !progress.shown && progress.refreshing == refreshing;
     }
 };
 
@@ -103,10 +106,7 @@ inline QByteArray randomImage(int size, quint32 seed = 7)
     return image;
 }
 
-inline QByteArray erased(int size = Chip::Size)
-{
-    return QByteArray(size, char(0xFF));
-}
+inline QByteArray erased(int size = Chip::Size) { return QByteArray(size, char(Chip::Erased)); }
 
 // Makes a file unwritable even for root, for as long as the guard lives.
 struct Immutable {
