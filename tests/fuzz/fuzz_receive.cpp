@@ -2,7 +2,7 @@
 // started and stopped as the window starts and stops them, over a port whose far end is the input.
 #include "FuzzInput.h"
 #include "ScriptedOperator.h"
-#include "link/SerialControl.h"
+#include "ScriptedPort.h"
 #include "operations/Session.h"
 
 #include <QCoreApplication>
@@ -12,34 +12,6 @@
 #include <QTimer>
 
 namespace {
-
-class InputPort : public SerialControl {
-public:
-    bool open() override { return m_open = true; }
-    void close() override
-    {
-        m_open = false;
-        m_waiting.clear();
-        dropPendingNotifications();
-    }
-    bool isOpen() const override { return m_open; }
-    void output(const QByteArray &) override {}
-    void arrive(const QByteArray &bytes)
-    {
-        if (!m_open)
-            return;
-        m_waiting.append(bytes);
-        dataArrived();
-    }
-
-protected:
-    qint64 bytesWaiting() const override { return m_waiting.size(); }
-    QByteArray takeWaiting() override { return std::exchange(m_waiting, {}); }
-
-private:
-    bool m_open = false;
-    QByteArray m_waiting;
-};
 
 QCoreApplication &application()
 {
@@ -67,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     FUZZ_REQUIRE(imageWritten);
 
     FuzzInput input(data, size);
-    InputPort port;
+    ScriptedPort port;
     port.open();
     ScriptedOperator op;
     Session session(port, op);
@@ -88,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             break;
         case 5: session.stop(); break;
         case 6: session.timerSerialTimeout().isActive() ? session.service().timerSerialTimeout_Timer() : void(); break;
-        default: port.arrive(input.bytes(1 + (step >> 4) * 8 + input.upTo(7))); break;
+        default: port.inject(input.bytes(1 + (step >> 4) * 8 + input.upTo(7))); break;
         }
         QCoreApplication::processEvents();
         FUZZ_REQUIRE(state.rxMode >= RxMode::Idle && state.rxMode <= RxMode::BlankCheck);

@@ -1,69 +1,129 @@
+// The receive dispatcher over a port whose far end is the test, and the port box's rule.
 #include "link/FormState.h"
 #include "link/PortName.h"
+#include "link/ReceiveDispatcher.h"
+#include "ScriptedPort.h"
 
 #include <QtTest>
 
 class TestLink : public QObject {
     Q_OBJECT
-private slots:
-    void portText_data();
-    void portText();
-    void resetBufRxKeepsLastElement();
-};
-
-void TestLink::portText_data()
-{
-    using Kind = PortSelection::Kind;
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("kind");
-    QTest::addColumn<QString>("unixName");
-    QTest::addColumn<QString>("windowsName");
-    QTest::newRow("22") << "22" << int(Kind::Serial) << "/dev/ttyS21" << "COM22";
-    QTest::newRow("1 is the first port") << "1" << int(Kind::Serial) << "/dev/ttyS0" << "COM1";
-    QTest::newRow("blanks around") << "  3 " << int(Kind::Serial) << "/dev/ttyS2" << "COM3";
-    QTest::newRow("largest") << "32767" << int(Kind::Serial) << "/dev/ttyS32766" << "COM32767";
-    QTest::newRow("too large") << "32768" << int(Kind::None) << "" << "";
-    QTest::newRow("huge") << "99999999999999999999" << int(Kind::None) << "" << "";
-    QTest::newRow("zero") << "0" << int(Kind::None) << "" << "";
-    QTest::newRow("negative") << "-4" << int(Kind::None) << "" << "";
-    QTest::newRow("empty") << "" << int(Kind::None) << "" << "";
-    QTest::newRow("blanks only") << "   " << int(Kind::None) << "" << "";
-    QTest::newRow("device path") << "/dev/ttyUSB0" << int(Kind::Serial) << "/dev/ttyUSB0" << "/dev/ttyUSB0";
-    QTest::newRow("bare device") << "ttyACM0" << int(Kind::Serial) << "ttyACM0" << "ttyACM0";
-    QTest::newRow("COM name") << "COM3" << int(Kind::Serial) << "COM3" << "COM3";
-    QTest::newRow("number with text is a name") << "3a" << int(Kind::Serial) << "3a" << "3a";
-    QTest::newRow("SIM") << "SIM" << int(Kind::Simulated) << "" << "";
-    QTest::newRow("sim in any case") << " sIm " << int(Kind::Simulated) << "" << "";
-}
-
-void TestLink::portText()
-{
-    QFETCH(QString, text);
-    QFETCH(int, kind);
-    QFETCH(QString, unixName);
-    QFETCH(QString, windowsName);
-    const PortSelection onUnix = selectPort(text, PortPlatform::Unix);
-    const PortSelection onWindows = selectPort(text, PortPlatform::Windows);
-    QCOMPARE(int(onUnix.kind), kind);
-    QCOMPARE(int(onWindows.kind), kind);
-    if (kind == int(PortSelection::Kind::Serial)) {
-        QCOMPARE(onUnix.systemName, unixName);
-        QCOMPARE(onWindows.systemName, windowsName);
-    }
-}
-
-void TestLink::resetBufRxKeepsLastElement()
-{
+    ScriptedPort port;
     FormState state;
-    for (std::size_t i = 0; i < state.bufRx.size(); ++i)
-        state.bufRx[i] = std::int16_t(100 + i);
-    state.rxIndex = 7;
-    state.reset_bufRx();
-    for (std::size_t i = 0; i <= 20; ++i)
-        QCOMPARE(state.bufRx[i], std::int16_t(0));
-    QCOMPARE(state.bufRx[21], std::int16_t(121));
-    QCOMPARE(state.rxIndex, 7);
-}
+    ReceiveDispatcher dispatcher{port, state};
+    QByteArray seen;
+
+private slots:
+    void init()
+    {
+        state = FormState{};
+        seen.clear();
+        port.close();
+        port.open();
+        for (std::int16_t mode : {RxMode::ServiceRead, RxMode::ReadToFile, RxMode::Verify, RxMode::BlankCheck})
+            dispatcher.setHandling(mode, [this, mode](const QByteArray &b) { seen += QByteArray::number(mode) + ':' + b + ' '; });
+    }
+
+    void bytesGoToTheModeCurrentWhenTheyAreServed()
+    {
+        // Idle and unregistered modes drop them; a closed port delivers nothing, and drops sends.
+        const std::pair<std::int16_t, QByteArray> arrivals[] = {
+            {RxMode::Write, "lost"}, {RxMode::Idle, "stale"}, {RxMode::Verify, "ab"}, {RxMode::ServiceRead, "\r"}, {RxMode::Idle, "late"}};
+        for (const auto &[mode, bytes] : arrivals) {
+            state.rxMode = mode;
+            port.inject(bytes);
+            QCoreApplication::processEvents();
+        }
+        state.rxMode = RxMode::BlankCheck;
+        dispatcher.setDsrHandling([this] { seen += "dsr "; });
+        port.inject("closed");
+        port.raiseDsr();
+        port.close();
+        port.output("dropped");
+        QVERIFY(port.sent.isEmpty());
+        port.open();  // what was announced before the close stays unannounced
+        port.inject("again");
+        QCoreApplication::processEvents();
+        QCOMPARE(seen, "4:ab 1:\r 5:again ");
+    }
+
+    void dsrIsServedBeforeData()
+    {
+        QStringList order;
+        dispatcher.setDsrHandling([&] { order << "dsr"; });
+        dispatcher.setHandling(RxMode::ServiceRead, [&](const QByteArray &) { order << "data"; });
+        state.rxMode = RxMode::ServiceRead;
+        dispatcher.MSComm1_OnComm(SerialControl::comEvDSR);
+        dispatcher.MSComm1_OnComm(7);  // no such event: ignored
+        port.raiseDsr();
+        QCOMPARE(order, QStringList{"dsr"});
+        QCoreApplication::processEvents();
+        QCOMPARE(order, (QStringList{"dsr", "dsr"}));
+    }
+
+    void notificationsNeverComeFromInsideOutput()
+    {
+        int handled = 0;
+        state.rxMode = RxMode::Write;
+        dispatcher.setHandling(RxMode::Write, [&](const QByteArray &) {
+            ++handled;
+            port.inject("x");  // an answer arriving while the handling sends
+            port.output("y");
+            QCOMPARE(handled, 1);
+        });
+        port.inject("a");
+        QCOMPARE(handled, 0);
+        QCoreApplication::processEvents();
+        QVERIFY(handled >= 1);
+    }
+
+    void bytesArrivingDuringANestedLoopAreAnnouncedOnce()
+    {
+        // A handling that runs its own event loop (as a message box does) must not swallow the
+        // announcement of bytes that arrive meanwhile, nor have them handled twice.
+        int depth = 0, deepest = 0;
+        state.rxMode = RxMode::ReadToFile;
+        dispatcher.setHandling(RxMode::ReadToFile, [&](const QByteArray &bytes) {
+            seen += bytes;
+            deepest = qMax(deepest, ++depth);
+            if (bytes == "first") {
+                port.inject("second");
+                QCoreApplication::processEvents();
+                port.inject("third");
+            }
+            --depth;
+        });
+        port.inject("first");
+        QTRY_COMPARE(seen, "firstsecondthird");
+        QCOMPARE(deepest, 2);
+    }
+
+    void portText_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("unixName");     // "-": none; "SIM": the simulated board
+        QTest::addColumn<QString>("windowsName");
+        const char *rows[][3] = {{"22", "/dev/ttyS21", "COM22"}, {"1", "/dev/ttyS0", "COM1"}, {"  3 ", "/dev/ttyS2", "COM3"},
+            {"32767", "/dev/ttyS32766", "COM32767"}, {"32768", "-", "-"}, {"99999999999999999999", "-", "-"}, {"0", "-", "-"},
+            {"-4", "-", "-"}, {"", "-", "-"}, {"   ", "-", "-"}, {"/dev/ttyUSB0", "/dev/ttyUSB0", "/dev/ttyUSB0"},
+            {"ttyACM0", "ttyACM0", "ttyACM0"}, {"COM3", "COM3", "COM3"}, {"3a", "3a", "3a"}, {"SIM", "SIM", "SIM"}, {" sIm ", "SIM", "SIM"}};
+        for (const auto &row : rows)
+            QTest::newRow(row[0]) << row[0] << row[1] << row[2];
+    }
+    void portText()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, unixName);
+        QFETCH(QString, windowsName);
+        for (const auto &[platform, name] : {std::pair{PortPlatform::Unix, unixName}, {PortPlatform::Windows, windowsName}}) {
+            const PortSelection selected = selectPort(text, platform);
+            using Kind = PortSelection::Kind;
+            QCOMPARE(selected.kind, name == "-" ? Kind::None : name == "SIM" ? Kind::Simulated : Kind::Serial);
+            if (selected.kind == Kind::Serial)
+                QCOMPARE(selected.systemName, name);
+        }
+    }
+};
 
 QTEST_GUILESS_MAIN(TestLink)
 #include "tst_link.moc"
