@@ -1,0 +1,201 @@
+// The real serial control against romivo-board on a pseudo-terminal (or a terminal of the test's
+// own): what the board receives and when, a far end that goes away, and the stream operations at
+// the line rate, stopped and started again at once.
+#include "BoardProcess.h"
+#include "ScriptedOperator.h"
+#include "link/CommandFrame.h"
+#include "link/QtSerialControl.h"
+#include "operations/Session.h"
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+double cpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// The outcome of the operation that `start` begins, once it has ended.
+Outcome outcomeOf(Session &session, const std::function<void()> &start)
+{
+    QSignalSpy finished(&session, &Session::finished);
+    start();
+    if (finished.isEmpty() && !finished.wait(60000))
+        return Outcome::NotStarted;
+    return finished.last().first().value<OperationResult>().outcome;
+}
+
+} // namespace
+
+class TestSerial : public QObject {
+    Q_OBJECT
+private slots:
+    void oneDsrChangeAtOpenAndAFarEndThatVanishes()
+    {
+        auto board = std::make_unique<BoardProcess>();
+        QtSerialControl port;
+        int dsr = 0;
+        QByteArray received;
+        QSignalSpy lost(&port, &SerialControl::portLost);
+        QObject::connect(&port, &SerialControl::notification, &port, [&](int event) {
+            event == SerialControl::comEvDSR ? void(++dsr) : void(received += port.input());
+        });
+        port.setCommPort(board->path());
+        QVERIFY2(port.open(), qPrintable(port.lastError().reason));
+        QTRY_COMPARE(dsr, 1);
+        QTest::qWait(200);
+        QCOMPARE(dsr, 1);
+        board.reset();
+        QTRY_COMPARE(lost.size(), 1);
+        QVERIFY(!port.isOpen());
+        // The reason of the loss, not a word left over from an earlier call.
+        QCOMPARE(lost.first().first().toString(), QString::fromLocal8Bit(std::strerror(EIO)));
+        // Qt left alone repeats the error without end; closed, the process rests.
+        const double cpuBefore = cpuSeconds();
+        QTest::qWait(1000);
+        QVERIFY2(cpuSeconds() - cpuBefore < 0.5, "the lost port keeps a core busy");
+        QCOMPARE(lost.size(), 1);
+        port.output(streamFrame());  // dropped
+        BoardProcess again;
+        port.setCommPort(again.path());
+        QVERIFY(port.open());
+        QTRY_COMPARE(dsr, 2);
+        port.output(*commandFrame(0, CommandCode::ReadData));
+        QTRY_COMPARE(received, QByteArray(1, char(0xFF)));
+    }
+
+    void positioningPausesBetweenItsTwoFrames()
+    {
+        // The first frame is on its way before the pause blocks the thread.
+        QTemporaryDir dir;
+        const QString logPath = dir.filePath("wire.log");
+        BoardProcess board({"--log", logPath});
+        QtSerialControl port;
+        ScriptedOperator op;
+        Session session(port, op);
+        port.setCommPort(board.path());
+        QVERIFY(port.open());
+        session.service().position("300");
+        QTRY_COMPARE(receivedByBoard(logPath).bytes, QByteArray::fromHex("ff011a ff2c1b"));
+        const WireLog log = receivedByBoard(logPath);
+        const double gap = log.seconds[3] - log.seconds[2];
+        QVERIFY2(gap >= 1.9, qPrintable(QStringLiteral("the board got the second frame %1 s after the first").arg(gap)));
+    }
+
+    void closingSendsWhatIsStillQueued_data()
+    {
+        QTest::addColumn<bool>("farEndReads");
+        QTest::newRow("far end reads: everything arrives") << true;
+        QTest::newRow("far end never reads: closing still ends") << false;
+    }
+    void closingSendsWhatIsStillQueued()
+    {
+        // A terminal of the test's own whose far end starts reading only once the port is closing:
+        // what the system would not take at once waits in the program and must still go out.
+        QFETCH(bool, farEndReads);
+        const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+        QVERIFY(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
+        const QString slavePath = QString::fromLocal8Bit(::ptsname(master));
+        const int holder = ::open(::ptsname(master), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        termios raw{};
+        ::tcgetattr(holder, &raw);
+        ::cfmakeraw(&raw);
+        ::tcsetattr(holder, TCSANOW, &raw);
+
+        QtSerialControl port;
+        port.setCommPort(slavePath);
+        QVERIFY(port.open());
+        QByteArray sent;
+        for (int i = 0; i < 200; ++i) {
+            const QByteArray piece(1000, char(i));
+            port.output(piece);
+            sent += piece;
+        }
+        std::atomic<bool> stop{false};
+        QByteArray received;
+        std::thread reader([&] {
+            char buffer[4096];
+            while (!stop) {
+                pollfd ready{master, POLLIN, 0};
+                if (::poll(&ready, 1, 50) > 0) {
+                    const ssize_t n = ::read(master, buffer, sizeof buffer);
+                    if (n > 0)
+                        received.append(buffer, n);
+                }
+            }
+        });
+        if (!farEndReads)
+            stop = true;
+        QElapsedTimer clock;
+        clock.start();
+        port.close();
+        const qint64 closingMs = clock.elapsed();
+        QTest::qWait(200);
+        stop = true;
+        reader.join();
+        ::close(holder);
+        ::close(master);
+        if (farEndReads)
+            QCOMPARE(received, sent);
+        else
+            QVERIFY2(closingMs < QtSerialControl::DrainLimitMs + 1000, qPrintable(QString::number(closingMs)));
+    }
+
+    void restartedStreamsTakeNothingOfTheStoppedOne()
+    {
+        // The chip starts programmed (the write at the line rate is the benchmark's to time).
+        QTemporaryDir dir;
+        const QByteArray image = everyByteValue();
+        const QString imagePath = dir.filePath("rom.bin"), readPath = dir.filePath("letto.bin");
+        QFile f(imagePath);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(image) == image.size() && f.flush());
+        BoardProcess board({"--paced", "--chip", imagePath});
+
+        QtSerialControl port;
+        ScriptedOperator op;
+        Session session(port, op);
+        port.setCommPort(board.path());
+        QVERIFY2(port.open(), qPrintable(port.lastError().reason));
+        QElapsedTimer wall;
+        // A read stopped after a second, then started again at once: the board is still sending the
+        // first stream when the second is asked for, and none of it may reach the file.
+        session.read().Command6_Click(readPath);
+        QTest::qWait(1000);
+        QCOMPARE(outcomeOf(session, [&] { session.read().Command6_Click(readPath); }), Outcome::Stopped);
+        wall.start();
+        const double cpu = cpuSeconds();
+        QCOMPARE(outcomeOf(session, [&] { session.read().Command6_Click(readPath); }), Outcome::ReadDone);
+        const double readWall = wall.elapsed() / 1000.0;
+        const double readCpu = cpuSeconds() - cpu;
+        QFile read(readPath);
+        QVERIFY(read.open(QIODevice::ReadOnly) && read.readAll() == image);
+
+        // The same for a verify stopped by the blank-check button.
+        session.check().Command7_Click(imagePath);
+        QTest::qWait(1000);
+        QCOMPARE(outcomeOf(session, [&] { session.check().Command8_Click(); }), Outcome::Stopped);
+        QCOMPARE(outcomeOf(session, [&] { session.check().Command7_Click(imagePath); }), Outcome::Verified);
+        // A programmed chip is not blank: the board is stopped at location 0.
+        QCOMPARE(outcomeOf(session, [&] { session.check().Command8_Click(); }), Outcome::NotBlank);
+
+        qInfo("paced read: %.2f s wall, %.2f s CPU (line limit 17.07 s)", readWall, readCpu);
+        // Waiting for the board must not keep a core busy.
+        QVERIFY2(readCpu < readWall / 2, "an operation spins while it waits");
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSerial)
+#include "tst_serial.moc"
