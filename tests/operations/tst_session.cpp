@@ -17,446 +17,416 @@ QString blankOrVerified(Press p) { return p == Press::Blank ? "IL CHIP E' VUOTO"
 class TestSession : public QObject {
     Q_OBJECT
 private slots:
-    void wholeWrite();
-    void writeFailures_data();
-    void writeFailures();
-    void imagesOfEveryKind_data();
-    void imagesOfEveryKind();
-    void checks_data();
-    void checks();
-    void reads_data();
-    void reads();
-    void pressesWhileRunning_data();
-    void pressesWhileRunning();
-    void firstPressAfterAServiceReadOnlyEndsIt_data();
-    void firstPressAfterAServiceReadOnlyEndsIt();
-    void pathsThatNameNoFile_data();
-    void pathsThatNameNoFile();
-    void targetsThatCannotTakeTheRead_data();
-    void targetsThatCannotTakeTheRead();
-    void cancelledQuestions();
-    void bytesInTheAbortYield();
-    void bytesWhileTerminatoIsShown();
-    void readAndVerifyEndedByAWritePressLeaveNothingBehind();
-};
-
-void TestSession::wholeWrite()
-{
-    Bench b("stray=00FF41");  // bytes after the question's answer change nothing
-    b.port.board().sendUnasked(QByteArray::fromHex("00ff0a"));
-    const QByteArray image = randomImage(Chip::Size);
-    const QString path = b.file("rom.bin", image);
-    QCOMPARE(b.run(Press::Write, path).outcome, Outcome::Written);
-    QList<QByteArray> expected{QByteArray::fromHex("ff471c")};
-    for (int at = 0; at < Chip::Size; at += 8) {
-        expected << image.mid(at, 8);
-        if ((at + 8) % Frame::BlockSize == 0)
-            expected << NextBlock;
-    }
-    QVERIFY(b.port.sends() == expected);
-    QCOMPARE(b.chip().contents(), image);
-    QCOMPARE(b.op.events(), (QStringList{question(Press::Write), "CORRETTO", "<beep>"}));
-    QCOMPARE(b.op.messages(), (QList<OperatorMessage>{{Kind::Question, question(Press::Write), "Romivo"}, {Kind::Result, "CORRETTO", "romivo"}}));
-    QCOMPARE(b.progress.refreshed, QList<int>{32760});
-    QVERIFY(b.idle());
-    QCOMPARE(Bench::contents(path), image);
-}
-
-void TestSession::writeFailures_data()
-{
-    QTest::addColumn<QString>("fault");
-    QTest::addColumn<int>("nextBlocks");  // next-block frames sent
-    QTest::addColumn<int>("dataSends");   // -1: some of the failing block's groups
-    QTest::newRow("0x62 inside block 5") << "0x62-during-block=5" << 5 << -1;
-    QTest::newRow("0x63 inside block 0") << "0x63-during-block=0" << 0 << -1;
-    // The wait ends by the failure or the time-out, after the next block's first group went.
-    QTest::newRow("0x63 in place of block 5's ack") << "0x63-for-ack=5" << 6 << 6 * 64 + 1;
-    QTest::newRow("silent board") << "silent-after-block=0" << 1 << 65;
-    QTest::newRow("0x62 for block 63") << "0x62-for-ack=63" << 64 << 4096;
-    QTest::newRow("silent from block 63") << "silent-after-block=63" << 64 << 4096;
-}
-
-void TestSession::writeFailures()
-{
-    QFETCH(QString, fault);
-    QFETCH(int, nextBlocks);
-    QFETCH(int, dataSends);
-    Bench b(fault);
-    const QByteArray image = randomImage(Chip::Size, 11);
-    QCOMPARE(b.run(Press::Write, b.file("rom.bin", image)).outcome, Outcome::WriteFailed);
-    QCOMPARE(b.op.events().mid(1), (QStringList{"ERRORE", "<beep>"}));
-    QCOMPARE(b.sendsOf(NextBlock), nextBlocks);
-    if (dataSends < 0) {  // the group on its way when the failure came still went, nothing after it
-        const int groups = b.dataSends() - nextBlocks * 64;
-        QVERIFY2(groups >= 1 && groups < 64 && b.port.sends().last().size() == 8, qPrintable(QString::number(groups)));
-    } else {
-        QCOMPARE(b.dataSends(), dataSends);
-        QCOMPARE(b.port.sends().last(), dataSends == 4096 ? NextBlock : image.mid(nextBlocks * Frame::BlockSize, 8));
-    }
-    QVERIFY(b.idle());
-}
-
-void TestSession::imagesOfEveryKind_data()
-{
-    // What the chip holds after writing each kind of file, then verifying against it; a file named
-    // as HEX or S-record that does not read as such is refused before anything is sent.
-    const QByteArray hex = ":0400100012345678D8\n:00000001FF\n";
-    QByteArray decoded = erased();
-    decoded.replace(0x10, 4, QByteArray::fromHex("12345678"));
-    const QByteArray shortImage = randomImage(1000, 3), longImage = randomImage(40000, 3);
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QByteArray>("contents");  // null: no file
-    QTest::addColumn<QByteArray>("chip");      // empty: refused
-    QTest::newRow("short, erased past its end") << "rom.bin" << shortImage << Chip::padded(shortImage);
-    QTest::newRow("empty") << "rom.bin" << QByteArray("") << erased();
-    QTest::newRow("missing, created empty") << "new.bin" << QByteArray() << erased();
-    QTest::newRow("longer, cut at the chip") << "rom.bin" << longImage << longImage.left(Chip::Size);
-    QTest::newRow("read-only") << "locked.bin" << longImage << longImage.left(Chip::Size);
-    QTest::newRow("Intel HEX") << "fw.hex" << hex << decoded;
-    QTest::newRow("S-record") << "fw.s19" << QByteArray("S107001012345678D4\nS9030000FC\n") << decoded;
-    QTest::newRow("HEX text named raw") << "fw.bin" << hex << Chip::padded(hex);
-    QTest::newRow("bad HEX line") << "fw.hex" << QByteArray(":0400100012345678DD\n:00000001FF\n") << QByteArray();
-    QTest::newRow("binary named HEX") << "fw.hex" << QByteArray(64, char(0x00)) << QByteArray();
-}
-
-void TestSession::imagesOfEveryKind()
-{
-    QFETCH(QString, name);
-    QFETCH(QByteArray, contents);
-    QFETCH(QByteArray, chip);
-    Bench b;
-    const QString path = contents.isNull() ? b.path(name) : b.file(name, contents);
-    Immutable guard(name == "locked.bin" ? path : QString());
-    if (name == "locked.bin" && !guard.ok)
-        QSKIP("chattr is not available here");
-    if (chip.isEmpty()) {
-        for (Press p : {Press::Write, Press::Verify}) {
-            QCOMPARE(b.run(p, path).outcome, Outcome::InvalidImage);
-            QVERIFY(b.op.texts().last().startsWith("FILE NON VALIDO: " + path + u'\n'));
+    void wholeWrite()
+    {
+        Bench b("stray=00FF41");  // bytes after the question's answer change nothing
+        b.port.board().sendUnasked(QByteArray::fromHex("00ff0a"));
+        const QByteArray image = randomImage(Chip::Size);
+        const QString path = b.file("rom.bin", image);
+        QCOMPARE(b.run(Press::Write, path).outcome, Outcome::Written);
+        QList<QByteArray> expected{QByteArray::fromHex("ff471c")};
+        for (int at = 0; at < Chip::Size; at += 8) {
+            expected << image.mid(at, 8);
+            if ((at + 8) % Frame::BlockSize == 0)
+                expected << NextBlock;
         }
-        QVERIFY(b.port.sends().isEmpty() && b.idle());
-        return;
+        QVERIFY(b.port.sends() == expected);
+        QCOMPARE(b.chip().contents(), image);
+        QCOMPARE(b.op.events(), (QStringList{question(Press::Write), "CORRETTO", "<beep>"}));
+        QCOMPARE(b.op.messages(), (QList<OperatorMessage>{{Kind::Question, question(Press::Write), "Romivo"}, {Kind::Result, "CORRETTO", "romivo"}}));
+        QCOMPARE(b.progress.refreshed, QList<int>{32760});
+        QVERIFY(b.idle());
+        QCOMPARE(Bench::contents(path), image);
     }
-    QCOMPARE(b.run(Press::Write, path).outcome, Outcome::Written);
-    QCOMPARE(b.dataSends(), 4096);
-    QCOMPARE(b.chip().contents(), chip);
-    QCOMPARE(Bench::contents(path), contents.isNull() ? QByteArray("") : contents);
-    QCOMPARE(b.run(Press::Verify, path).outcome, Outcome::Verified);
-}
 
-void TestSession::checks_data()
-{
-    // A verify or a blank check against a chip with at most one location that differs.
-    QTest::addColumn<Press>("press");
-    QTest::addColumn<int>("differs");    // -1: none
-    QTest::addColumn<QString>("fault");  // of the board; none: reads of 777 bytes
-    for (Press p : {Press::Verify, Press::Blank}) {
-        const char *name = p == Press::Verify ? "verify" : "blank";
-        QTest::addRow("%s, equal", name) << p << -1 << "";
-        QTest::addRow("%s, 5 surplus bytes not compared", name) << p << -1 << "long-stream=5";
-        for (int at : {0, 17, 32767})
-            QTest::addRow("%s, differs at %d", name, at) << p << at << "";
+    void writeFailures_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<int>("nextBlocks");  // next-block frames sent
+        QTest::addColumn<int>("dataSends");   // -1: some of the failing block's groups
+        QTest::newRow("0x62 inside block 5") << "0x62-during-block=5" << 5 << -1;
+        QTest::newRow("0x63 inside block 0") << "0x63-during-block=0" << 0 << -1;
+        // The wait ends by the failure or the time-out, after the next block's first group went.
+        QTest::newRow("0x63 in place of block 5's ack") << "0x63-for-ack=5" << 6 << 6 * 64 + 1;
+        QTest::newRow("silent board") << "silent-after-block=0" << 1 << 65;
+        QTest::newRow("0x62 for block 63") << "0x62-for-ack=63" << 64 << 4096;
+        QTest::newRow("silent from block 63") << "silent-after-block=63" << 64 << 4096;
     }
-}
-
-void TestSession::checks()
-{
-    QFETCH(Press, press);
-    QFETCH(int, differs);
-    QFETCH(QString, fault);
-    const bool blank = press == Press::Blank;
-    Bench b(fault);
-    b.port.line().setReadChunk(fault.isEmpty() ? 777 : 40000);
-    QByteArray image = blank ? erased() : randomImage(Chip::Size, 8);
-    b.chip().load(image);
-    if (differs >= 0 && blank)
-        b.chip().program(differs, 0x7F);
-    if (differs >= 0 && !blank) {
-        image[differs] = char(image.at(differs) ^ 0x01);
-        image[qMin(differs + 100, 32767)] = char(0x00);  // a later difference is never reported
+    void writeFailures()
+    {
+        QFETCH(QString, fault);
+        QFETCH(int, nextBlocks);
+        QFETCH(int, dataSends);
+        Bench b(fault);
+        const QByteArray image = randomImage(Chip::Size, 11);
+        QCOMPARE(b.run(Press::Write, b.file("rom.bin", image)).outcome, Outcome::WriteFailed);
+        QCOMPARE(b.op.events().mid(1), (QStringList{"ERRORE", "<beep>"}));
+        QCOMPARE(b.sendsOf(NextBlock), nextBlocks);
+        if (dataSends < 0) {  // the group on its way when the failure came still went, nothing after it
+            const int groups = b.dataSends() - nextBlocks * 64;
+            QVERIFY2(groups >= 1 && groups < 64 && b.port.sends().last().size() == 8, qPrintable(QString::number(groups)));
+        } else {
+            QCOMPARE(b.dataSends(), dataSends);
+            QCOMPARE(b.port.sends().last(), dataSends == 4096 ? NextBlock : image.mid(nextBlocks * Frame::BlockSize, 8));
+        }
+        QVERIFY(b.idle());
     }
-    const QString path = b.file("rom.bin", image);
-    bool shownUnderTheBox = false;
-    b.op.setWhileShown([&](const OperatorMessage &) { shownUnderTheBox = b.progress.shown; });
 
-    const OperationResult result = b.run(press, path);
-    const Outcome expected = differs < 0 ? (blank ? Outcome::Blank : Outcome::Verified) : (blank ? Outcome::NotBlank : Outcome::Differs);
-    QCOMPARE(result.outcome, expected);
-    QCOMPARE(result.location, differs < 0 ? Chip::Size : differs);
-    QTest::qWait(50);
-    const QString text = differs < 0 ? blankOrVerified(press) : blank ? "IL CHIP NON E' VUOTO" : "ERRORE al byte  " + QString::number(differs);
-    QCOMPARE(b.op.messages(), (QList<OperatorMessage>{{differs < 0 ? Kind::Result : Kind::Failure, text, "Romivo"}}));
-    QCOMPARE(shownUnderTheBox, !blank && differs >= 0);  // a verify's difference box only
-    // The stop byte after the first difference, and only then; the rest is not awaited.
-    QCOMPARE(b.port.sends(), differs < 0 ? QList<QByteArray>{streamFrame()} : (QList<QByteArray>{streamFrame(), stopByte()}));
-    QCOMPARE(b.port.board().streamsStopped(), differs < 0 || differs == 32767 ? 0 : 1);
-    QVERIFY(b.idle());
-    QCOMPARE(b.state.errorFound, 0);
-    QCOMPARE(Bench::contents(path), image);
-}
-
-void TestSession::reads_data()
-{
-    QTest::addColumn<int>("chunk");
-    QTest::addColumn<QString>("fault");
-    QTest::addColumn<int>("existing");  // size of the file already there; -1: none
-    QTest::newRow("reads of 1 byte") << 1 << "" << -1;
-    QTest::newRow("reads of 1000 bytes") << 1000 << "" << -1;
-    QTest::newRow("one read with 5 surplus bytes") << 40000 << "long-stream=5" << -1;
-    QTest::newRow("over a shorter file") << 4096 << "" << 100;
-    QTest::newRow("over a longer file, which keeps its tail") << 4096 << "" << 40000;
-}
-
-void TestSession::reads()
-{
-    QFETCH(int, chunk);
-    QFETCH(QString, fault);
-    QFETCH(int, existing);
-    Bench b(fault);
-    const QByteArray chip = randomImage(Chip::Size, 21), old = randomImage(qMax(existing, 0), 1);
-    b.chip().load(chip);
-    b.port.line().setReadChunk(chunk);
-    const QString path = existing < 0 ? b.path("letto.bin") : b.file("letto.bin", old);
-    QSignalSpy finished(&b.session, &Session::finished);
-    b.press(Press::Read, path);
-    QVERIFY(b.progress.refreshing && b.progress.shown);
-    QVERIFY(finished.wait(60000));
-    QCOMPARE(finished.first().first().value<OperationResult>().outcome, Outcome::ReadDone);
-    QCOMPARE(b.op.messages(), (QList<OperatorMessage>{{Kind::Question, question(Press::Read), "Romivo"}, {Kind::Result, "TERMINATO", "romivo"}}));
-    QCOMPARE(Bench::contents(path), chip + old.mid(Chip::Size));
-    QVERIFY(b.idle());
-    QCOMPARE(b.state.currentAddress, 32768);
-    QCOMPARE(b.port.sends(), QList<QByteArray>{streamFrame()});
-}
-
-void TestSession::pressesWhileRunning_data()
-{
-    // A board whose stream stops short keeps every stream running until a press stops it: the
-    // board is told to stop, and the press starts nothing. A write gets no stop byte (0x63 would
-    // be image data); a second write press ends silently, and the first write then times out.
-    QTest::addColumn<Press>("running");
-    QTest::addColumn<Press>("pressed");
-    QTest::addColumn<QList<int>>("outcomes");
-    QTest::addColumn<int>("questions");
-    const QList<int> stopped{int(Outcome::Stopped)}, failed{int(Outcome::WriteFailed)};
-    QTest::newRow("read, then read") << Press::Read << Press::Read << stopped << 2;
-    QTest::newRow("read, then verify") << Press::Read << Press::Verify << stopped << 1;
-    QTest::newRow("verify, then read") << Press::Verify << Press::Read << stopped << 1;
-    QTest::newRow("verify, then blank check") << Press::Verify << Press::Blank << stopped << 0;
-    QTest::newRow("blank check, then verify") << Press::Blank << Press::Verify << stopped << 0;
-    QTest::newRow("write, then blank check") << Press::Write << Press::Blank << failed << 1;
-    QTest::newRow("write, then write") << Press::Write << Press::Write << (QList<int>{int(Outcome::NotStarted)} + failed) << 2;
-}
-
-void TestSession::pressesWhileRunning()
-{
-    QFETCH(Press, running);
-    QFETCH(Press, pressed);
-    QFETCH(QList<int>, outcomes);
-    QFETCH(int, questions);
-    const bool write = running == Press::Write;
-    Bench b(write ? "" : "short-stream=10");
-    const QString image = b.file("ff.bin", erased()), target = b.path("letto.bin");
-    auto pathFor = [&](Press p) { return p == Press::Read ? target : image; };
-    QSignalSpy finished(&b.session, &Session::finished);
-    if (write) {  // served in the write's first event-loop pass, as a click would be
-        QTimer::singleShot(0, [&] { b.press(pressed, pathFor(pressed)); });
-        b.press(running, image);
-    } else {
-        b.press(running, pathFor(running));
-        QVERIFY(QTest::qWaitFor([&] { return b.state.currentAddress == 10; }));
-        QTest::qWait(50);
-        QVERIFY(finished.isEmpty() && !b.idle());
-        b.press(pressed, pathFor(pressed));
+    void imagesOfEveryKind_data()
+    {
+        // What the chip holds after writing each kind of file, then verifying against it; a file named
+        // as HEX or S-record that does not read as such is refused before anything is sent.
+        const QByteArray hex = ":0400100012345678D8\n:00000001FF\n";
+        QByteArray decoded = erased();
+        decoded.replace(0x10, 4, QByteArray::fromHex("12345678"));
+        const QByteArray shortImage = randomImage(1000, 3), longImage = randomImage(40000, 3);
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("contents");  // null: no file
+        QTest::addColumn<QByteArray>("chip");      // empty: refused
+        QTest::newRow("short, erased past its end") << "rom.bin" << shortImage << Chip::padded(shortImage);
+        QTest::newRow("empty") << "rom.bin" << QByteArray("") << erased();
+        QTest::newRow("missing, created empty") << "new.bin" << QByteArray() << erased();
+        QTest::newRow("longer, cut at the chip") << "rom.bin" << longImage << longImage.left(Chip::Size);
+        QTest::newRow("read-only") << "locked.bin" << longImage << longImage.left(Chip::Size);
+        QTest::newRow("Intel HEX") << "fw.hex" << hex << decoded;
+        QTest::newRow("S-record") << "fw.s19" << QByteArray("S107001012345678D4\nS9030000FC\n") << decoded;
+        QTest::newRow("HEX text named raw") << "fw.bin" << hex << Chip::padded(hex);
+        QTest::newRow("bad HEX line") << "fw.hex" << QByteArray(":0400100012345678DD\n:00000001FF\n") << QByteArray();
+        QTest::newRow("binary named HEX") << "fw.hex" << QByteArray(64, char(0x00)) << QByteArray();
     }
-    QList<int> seen;
-    for (const QList<QVariant> &signal : finished)
-        seen << int(signal.first().value<OperationResult>().outcome);
-    QCOMPARE(seen, outcomes);
-    QStringList boxes(questions, question(running));
-    if (write)
-        boxes << "ERRORE";
-    QCOMPARE(b.op.texts(), boxes);
-    QVERIFY(b.idle());
-    QCOMPARE(b.sendsOf(stopByte()), write ? 0 : 1);
-    QCOMPARE(b.sendsOf(streamFrame()), write ? 0 : 1);
-    QCOMPARE(b.sendsOf(NextBlock), write ? 1 : 0);
-    QCOMPARE(b.dataSends(), write ? 65 : 0);
-    if (running == Press::Read)  // every byte stored is in the file
-        QCOMPARE(Bench::contents(target), erased(10));
-    QCOMPARE(Bench::contents(image), erased());
-}
-
-void TestSession::firstPressAfterAServiceReadOnlyEndsIt_data()
-{
-    QTest::addColumn<Press>("press");
-    QTest::newRow("read") << Press::Read;
-    QTest::newRow("verify") << Press::Verify;
-    QTest::newRow("blank check") << Press::Blank;
-}
-
-void TestSession::firstPressAfterAServiceReadOnlyEndsIt()
-{
-    QFETCH(Press, press);
-    Bench b;
-    const QString path = press == Press::Read ? b.path("new.bin") : b.file("ff.bin", erased());
-    b.state.rxMode = RxMode::ServiceRead;
-    b.progress.shown = true;
-    b.press(press, path);
-    QVERIFY(b.idle() && b.port.sends().isEmpty());
-    QCOMPARE(QFile::exists(path), press != Press::Read);
-    const Outcome done = press == Press::Read ? Outcome::ReadDone : press == Press::Verify ? Outcome::Verified : Outcome::Blank;
-    QCOMPARE(b.run(press, path).outcome, done);
-}
-
-void TestSession::pathsThatNameNoFile_data()
-{
-    // A missing directory starts nothing and says nothing; the rest say "Nessun file selezionato".
-    QTest::addColumn<Press>("press");
-    QTest::addColumn<QString>("relative");
-    for (Press p : {Press::Write, Press::Read, Press::Verify})
-        for (const char *relative : {"dati", "dati/", "dati//", "altrove/", "", "altrove/rom.bin"})
-            QTest::addRow("%d '%s'", int(p), relative) << p << QString::fromLatin1(relative);
-}
-
-void TestSession::pathsThatNameNoFile()
-{
-    QFETCH(Press, press);
-    QFETCH(QString, relative);
-    Bench b;
-    QVERIFY(QDir(b.dir.path()).mkdir("dati"));
-    const bool silent = relative.endsWith(".bin");
-    QCOMPARE(b.run(press, relative.isEmpty() ? QString() : b.path(relative)).outcome, silent ? Outcome::NotStarted : Outcome::NoFileSelected);
-    QList<OperatorMessage> boxes = b.op.messages();
-    if (press != Press::Verify)
-        QCOMPARE(boxes.takeFirst().text, question(press));
-    const QList<OperatorMessage> none, refusal{{Kind::Failure, "Nessun file selezionato", "Romivo"}};
-    QCOMPARE(boxes, silent ? none : refusal);
-    QVERIFY(b.port.sends().isEmpty() && b.idle(press != Press::Write));
-}
-
-void TestSession::targetsThatCannotTakeTheRead_data()
-{
-    QTest::addColumn<Press>("press");
-    QTest::addColumn<QString>("target");
-    QTest::addColumn<Outcome>("outcome");
-    QTest::newRow("read-only target") << Press::Read << "locked" << Outcome::NotWritable;
-    QTest::newRow("a full device") << Press::Read << "/dev/full" << Outcome::ReadInterrupted;
-    // Opening a FIFO waits for its other end, for ever: the window would freeze.
-    for (Press p : {Press::Read, Press::Verify, Press::Write})
-        QTest::addRow("FIFO %d", int(p)) << p << "fifo" << Outcome::NotStarted;
-}
-
-void TestSession::targetsThatCannotTakeTheRead()
-{
-    QFETCH(Press, press);
-    QFETCH(QString, target);
-    QFETCH(Outcome, outcome);
-    Bench b;
-    const QByteArray old = randomImage(100, 9);
-    const QString path = target == "fifo" ? b.path(target) : target == "locked" ? b.file(target, old) : target;
-    Immutable guard(target == "locked" ? path : QString());
-    if ((target == "locked" && !guard.ok) || (target == "fifo" && ::mkfifo(qPrintable(path), 0600) != 0) || !QFileInfo::exists(path))
-        QSKIP("cannot make the target here");
-    QCOMPARE(b.run(press, path).outcome, outcome);
-    QVERIFY(b.idle(press != Press::Write && outcome != Outcome::ReadInterrupted));
-    if (outcome == Outcome::NotStarted) {
-        QCOMPARE(b.op.texts(), press == Press::Verify ? QStringList() : QStringList{question(press)});
-        QVERIFY(b.port.sends().isEmpty());
-        return;
-    }
-    const MessageId id = outcome == Outcome::NotWritable ? MessageId::NotWritable : MessageId::ReadInterrupted;
-    QVERIFY(b.op.texts().last().startsWith(Messages::text(id, {path, {}, 0})));
-    QCOMPARE(b.op.messages().last().kind, Kind::Failure);
-    QCOMPARE(b.op.texts().size(), 2);
-    QCOMPARE(b.port.sends().isEmpty(), outcome == Outcome::NotWritable);
-    if (target == "locked")
-        QCOMPARE(Bench::contents(path), old);
-    QTest::qWait(50);
-    QCOMPARE(b.op.texts().size(), 2);
-}
-
-void TestSession::cancelledQuestions()
-{
-    Bench b;
-    b.op.answerNext({false, false});
-    b.state.currentAddress = 1234;
-    QCOMPARE(b.run(Press::Write, b.path("w.bin")).outcome, Outcome::Cancelled);
-    QCOMPARE(b.op.events(), (QStringList{question(Press::Write), "<beep>"}));
-    QCOMPARE(b.progress.refreshed, QList<int>{1234});
-    QVERIFY(b.idle());
-    // A read cancelled while a service read runs leaves it running.
-    b.state.rxMode = RxMode::ServiceRead;
-    b.progress.refreshing = b.progress.shown = true;
-    QCOMPARE(b.run(Press::Read, b.path("r.bin")).outcome, Outcome::Cancelled);
-    QVERIFY(b.state.rxMode == RxMode::ServiceRead && b.progress.shown && b.progress.refreshing);
-    QVERIFY(b.port.sends().isEmpty() && !QFile::exists(b.path("w.bin")) && !QFile::exists(b.path("r.bin")));
-}
-
-void TestSession::bytesInTheAbortYield()
-{
-    // Small reads keep bytes waiting when the first difference is found: the abort's yield
-    // delivers them while the mode still selects the check.
-    Bench b;
-    b.port.line().setReadChunk(3);
-    b.chip().load(QByteArray(Chip::Size, char(0x00)));
-    const QString path = b.file("ff.bin", erased());
-    QCOMPARE(b.run(Press::Verify, path).location, 0);
-    QCOMPARE(b.run(Press::Blank).outcome, Outcome::NotBlank);
-    QTest::qWait(100);
-    QCOMPARE(b.op.texts(), (QStringList{"ERRORE al byte  0", "IL CHIP NON E' VUOTO"}));
-    QCOMPARE(b.sendsOf(stopByte()), 2);
-
-    // A stop and a new start served in the yield reset the location; the box must still name the
-    // location that differed.
-    b.port.line().setReadChunk(40000);
-    b.chip().load(erased());
-    b.chip().program(1000, 0x00);
-    bool clicked = false;
-    b.session.dispatcher().setHandling(RxMode::Verify, [&](const QByteArray &bytes) {
-        if (!std::exchange(clicked, true))
-            QTimer::singleShot(0, [&] {
-                b.press(Press::Verify, path);
-                b.press(Press::Verify, path);
-            });
-        b.session.check().receiveVerify(bytes);
-    });
-    b.op.clear();
-    b.press(Press::Verify, path);
-    QVERIFY(QTest::qWaitFor([&] { return b.op.texts().contains("ERRORE al byte  1000"); }));
-}
-
-void TestSession::bytesWhileTerminatoIsShown()
-{
-    Bench b;
-    const QString path = b.path("rom.bin");
-    b.op.setWhileShown([&](const OperatorMessage &message) {
-        if (message.text != QLatin1String("TERMINATO"))
+    void imagesOfEveryKind()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, contents);
+        QFETCH(QByteArray, chip);
+        Bench b;
+        const QString path = contents.isNull() ? b.path(name) : b.file(name, contents);
+        Immutable guard(name == "locked.bin" ? path : QString());
+        if (name == "locked.bin" && !guard.ok)
+            QSKIP("chattr is not available here");
+        if (chip.isEmpty()) {
+            for (Press p : {Press::Write, Press::Verify}) {
+                QCOMPARE(b.run(p, path).outcome, Outcome::InvalidImage);
+                QVERIFY(b.op.texts().last().startsWith("FILE NON VALIDO: " + path + u'\n'));
+            }
+            QVERIFY(b.port.sends().isEmpty() && b.idle());
             return;
-        b.port.board().sendUnasked(QByteArray(100, 'x'));
-        b.port.output(*commandFrame(0, CommandCode::CounterReset));
-        QTest::qWait(20);
-    });
-    QCOMPARE(b.run(Press::Read, path).outcome, Outcome::ReadDone);
-    QCOMPARE(Bench::contents(path), erased());
-}
+        }
+        QCOMPARE(b.run(Press::Write, path).outcome, Outcome::Written);
+        QCOMPARE(b.dataSends(), 4096);
+        QCOMPARE(b.chip().contents(), chip);
+        QCOMPARE(Bench::contents(path), contents.isNull() ? QByteArray("") : contents);
+        QCOMPARE(b.run(Press::Verify, path).outcome, Outcome::Verified);
+    }
 
-void TestSession::readAndVerifyEndedByAWritePressLeaveNothingBehind()
-{
-    // A write pressed with an empty file-name box ends a running read or verify with its file
-    // still open; the next read and verify must start all the same.
-    Bench b;
-    const QString image = b.file("ff.bin", erased()), target = b.path("read.bin");
-    b.press(Press::Verify, image);
-    b.press(Press::Write);
-    b.press(Press::Read, target);
-    QCOMPARE(b.state.rxMode, RxMode::ReadToFile);
-    b.press(Press::Write);
-    QTest::qWait(50);  // what the board still streams is idle input now
-    QCOMPARE(b.run(Press::Verify, image).outcome, Outcome::Verified);
-    QCOMPARE(b.run(Press::Read, target).outcome, Outcome::ReadDone);
-    QCOMPARE(Bench::contents(target), erased());
-}
+    void checks_data()
+    {
+        // A verify or a blank check against a chip with at most one location that differs.
+        QTest::addColumn<Press>("press");
+        QTest::addColumn<int>("differs");    // -1: none
+        QTest::addColumn<QString>("fault");  // of the board; none: reads of 777 bytes
+        for (Press p : {Press::Verify, Press::Blank}) {
+            const char *name = p == Press::Verify ? "verify" : "blank";
+            QTest::addRow("%s, equal", name) << p << -1 << "";
+            QTest::addRow("%s, 5 surplus bytes not compared", name) << p << -1 << "long-stream=5";
+            for (int at : {0, 17, 32767})
+                QTest::addRow("%s, differs at %d", name, at) << p << at << "";
+        }
+    }
+    void checks()
+    {
+        QFETCH(Press, press);
+        QFETCH(int, differs);
+        QFETCH(QString, fault);
+        const bool blank = press == Press::Blank;
+        Bench b(fault);
+        b.port.line().setReadChunk(fault.isEmpty() ? 777 : 40000);
+        QByteArray image = blank ? erased() : randomImage(Chip::Size, 8);
+        b.chip().load(image);
+        if (differs >= 0 && blank)
+            b.chip().program(differs, 0x7F);
+        if (differs >= 0 && !blank) {
+            image[differs] = char(image.at(differs) ^ 0x01);
+            image[qMin(differs + 100, 32767)] = char(0x00);  // a later difference is never reported
+        }
+        const QString path = b.file("rom.bin", image);
+        bool shownUnderTheBox = false;
+        b.op.setWhileShown([&](const OperatorMessage &) { shownUnderTheBox = b.progress.shown; });
+
+        const OperationResult result = b.run(press, path);
+        const Outcome expected = differs < 0 ? (blank ? Outcome::Blank : Outcome::Verified) : (blank ? Outcome::NotBlank : Outcome::Differs);
+        QCOMPARE(result.outcome, expected);
+        QCOMPARE(result.location, differs < 0 ? Chip::Size : differs);
+        QTest::qWait(50);
+        const QString text = differs < 0 ? blankOrVerified(press) : blank ? "IL CHIP NON E' VUOTO" : "ERRORE al byte  " + QString::number(differs);
+        QCOMPARE(b.op.messages(), (QList<OperatorMessage>{{differs < 0 ? Kind::Result : Kind::Failure, text, "Romivo"}}));
+        QCOMPARE(shownUnderTheBox, !blank && differs >= 0);  // a verify's difference box only
+        // The stop byte after the first difference, and only then; the rest is not awaited.
+        QCOMPARE(b.port.sends(), differs < 0 ? QList<QByteArray>{streamFrame()} : (QList<QByteArray>{streamFrame(), stopByte()}));
+        QCOMPARE(b.port.board().streamsStopped(), differs < 0 || differs == 32767 ? 0 : 1);
+        QVERIFY(b.idle());
+        QCOMPARE(b.state.errorFound, 0);
+        QCOMPARE(Bench::contents(path), image);
+    }
+
+    void reads_data()
+    {
+        QTest::addColumn<int>("chunk");
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<int>("existing");  // size of the file already there; -1: none
+        QTest::newRow("reads of 1 byte") << 1 << "" << -1;
+        QTest::newRow("reads of 1000 bytes") << 1000 << "" << -1;
+        QTest::newRow("one read with 5 surplus bytes") << 40000 << "long-stream=5" << -1;
+        QTest::newRow("over a shorter file") << 4096 << "" << 100;
+        QTest::newRow("over a longer file, which keeps its tail") << 4096 << "" << 40000;
+    }
+    void reads()
+    {
+        QFETCH(int, chunk);
+        QFETCH(QString, fault);
+        QFETCH(int, existing);
+        Bench b(fault);
+        const QByteArray chip = randomImage(Chip::Size, 21), old = randomImage(qMax(existing, 0), 1);
+        b.chip().load(chip);
+        b.port.line().setReadChunk(chunk);
+        const QString path = existing < 0 ? b.path("letto.bin") : b.file("letto.bin", old);
+        QSignalSpy finished(&b.session, &Session::finished);
+        b.press(Press::Read, path);
+        QVERIFY(b.progress.refreshing && b.progress.shown);
+        QVERIFY(finished.wait(60000));
+        QCOMPARE(finished.first().first().value<OperationResult>().outcome, Outcome::ReadDone);
+        QCOMPARE(b.op.messages(), (QList<OperatorMessage>{{Kind::Question, question(Press::Read), "Romivo"}, {Kind::Result, "TERMINATO", "romivo"}}));
+        QCOMPARE(Bench::contents(path), chip + old.mid(Chip::Size));
+        QVERIFY(b.idle());
+        QCOMPARE(b.state.currentAddress, 32768);
+        QCOMPARE(b.port.sends(), QList<QByteArray>{streamFrame()});
+    }
+
+    void pressesWhileRunning_data()
+    {
+        // A board whose stream stops short keeps every stream running until a press stops it: the
+        // board is told to stop, and the press starts nothing. A write gets no stop byte (0x63 would
+        // be image data); a second write press ends silently, and the first write then times out.
+        QTest::addColumn<Press>("running");
+        QTest::addColumn<Press>("pressed");
+        QTest::addColumn<QList<int>>("outcomes");
+        QTest::addColumn<int>("questions");
+        const QList<int> stopped{int(Outcome::Stopped)}, failed{int(Outcome::WriteFailed)};
+        QTest::newRow("read, then read") << Press::Read << Press::Read << stopped << 2;
+        QTest::newRow("read, then verify") << Press::Read << Press::Verify << stopped << 1;
+        QTest::newRow("verify, then read") << Press::Verify << Press::Read << stopped << 1;
+        QTest::newRow("verify, then blank check") << Press::Verify << Press::Blank << stopped << 0;
+        QTest::newRow("blank check, then verify") << Press::Blank << Press::Verify << stopped << 0;
+        QTest::newRow("write, then blank check") << Press::Write << Press::Blank << failed << 1;
+        QTest::newRow("write, then write") << Press::Write << Press::Write << (QList<int>{int(Outcome::NotStarted)} + failed) << 2;
+    }
+    void pressesWhileRunning()
+    {
+        QFETCH(Press, running);
+        QFETCH(Press, pressed);
+        QFETCH(QList<int>, outcomes);
+        QFETCH(int, questions);
+        const bool write = running == Press::Write;
+        Bench b(write ? "" : "short-stream=10");
+        const QString image = b.file("ff.bin", erased()), target = b.path("letto.bin");
+        auto pathFor = [&](Press p) { return p == Press::Read ? target : image; };
+        QSignalSpy finished(&b.session, &Session::finished);
+        if (write) {  // served in the write's first event-loop pass, as a click would be
+            QTimer::singleShot(0, [&] { b.press(pressed, pathFor(pressed)); });
+            b.press(running, image);
+        } else {
+            b.press(running, pathFor(running));
+            QVERIFY(QTest::qWaitFor([&] { return b.state.currentAddress == 10; }));
+            QTest::qWait(50);
+            QVERIFY(finished.isEmpty() && !b.idle());
+            b.press(pressed, pathFor(pressed));
+        }
+        QList<int> seen;
+        for (const QList<QVariant> &signal : finished)
+            seen << int(signal.first().value<OperationResult>().outcome);
+        QCOMPARE(seen, outcomes);
+        QStringList boxes(questions, question(running));
+        if (write)
+            boxes << "ERRORE";
+        QCOMPARE(b.op.texts(), boxes);
+        QVERIFY(b.idle());
+        QCOMPARE(b.sendsOf(stopByte()), write ? 0 : 1);
+        QCOMPARE(b.sendsOf(streamFrame()), write ? 0 : 1);
+        QCOMPARE(b.sendsOf(NextBlock), write ? 1 : 0);
+        QCOMPARE(b.dataSends(), write ? 65 : 0);
+        if (running == Press::Read)  // every byte stored is in the file
+            QCOMPARE(Bench::contents(target), erased(10));
+        QCOMPARE(Bench::contents(image), erased());
+    }
+
+    void firstPressAfterAServiceReadOnlyEndsIt_data()
+    {
+        QTest::addColumn<Press>("press");
+        QTest::newRow("read") << Press::Read;
+        QTest::newRow("verify") << Press::Verify;
+        QTest::newRow("blank check") << Press::Blank;
+    }
+    void firstPressAfterAServiceReadOnlyEndsIt()
+    {
+        QFETCH(Press, press);
+        Bench b;
+        const QString path = press == Press::Read ? b.path("new.bin") : b.file("ff.bin", erased());
+        b.state.rxMode = RxMode::ServiceRead;
+        b.progress.shown = true;
+        b.press(press, path);
+        QVERIFY(b.idle() && b.port.sends().isEmpty());
+        QCOMPARE(QFile::exists(path), press != Press::Read);
+        const Outcome done = press == Press::Read ? Outcome::ReadDone : press == Press::Verify ? Outcome::Verified : Outcome::Blank;
+        QCOMPARE(b.run(press, path).outcome, done);
+    }
+
+    void pathsThatNameNoFile_data()
+    {
+        // A missing directory starts nothing and says nothing; the rest say "Nessun file selezionato".
+        QTest::addColumn<Press>("press");
+        QTest::addColumn<QString>("relative");
+        for (Press p : {Press::Write, Press::Read, Press::Verify})
+            for (const char *relative : {"dati", "dati/", "dati//", "altrove/", "", "altrove/rom.bin"})
+                QTest::addRow("%d '%s'", int(p), relative) << p << QString::fromLatin1(relative);
+    }
+    void pathsThatNameNoFile()
+    {
+        QFETCH(Press, press);
+        QFETCH(QString, relative);
+        Bench b;
+        QVERIFY(QDir(b.dir.path()).mkdir("dati"));
+        const bool silent = relative.endsWith(".bin");
+        QCOMPARE(b.run(press, relative.isEmpty() ? QString() : b.path(relative)).outcome, silent ? Outcome::NotStarted : Outcome::NoFileSelected);
+        QList<OperatorMessage> boxes = b.op.messages();
+        if (press != Press::Verify)
+            QCOMPARE(boxes.takeFirst().text, question(press));
+        const QList<OperatorMessage> none, refusal{{Kind::Failure, "Nessun file selezionato", "Romivo"}};
+        QCOMPARE(boxes, silent ? none : refusal);
+        QVERIFY(b.port.sends().isEmpty() && b.idle(press != Press::Write));
+    }
+
+    void targetsThatCannotTakeTheRead_data()
+    {
+        QTest::addColumn<Press>("press");
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<Outcome>("outcome");
+        QTest::newRow("read-only target") << Press::Read << "locked" << Outcome::NotWritable;
+        QTest::newRow("a full device") << Press::Read << "/dev/full" << Outcome::ReadInterrupted;
+        // Opening a FIFO waits for its other end, for ever: the window would freeze.
+        for (Press p : {Press::Read, Press::Verify, Press::Write})
+            QTest::addRow("FIFO %d", int(p)) << p << "fifo" << Outcome::NotStarted;
+    }
+    void targetsThatCannotTakeTheRead()
+    {
+        QFETCH(Press, press);
+        QFETCH(QString, target);
+        QFETCH(Outcome, outcome);
+        Bench b;
+        const QByteArray old = randomImage(100, 9);
+        const QString path = target == "fifo" ? b.path(target) : target == "locked" ? b.file(target, old) : target;
+        Immutable guard(target == "locked" ? path : QString());
+        if ((target == "locked" && !guard.ok) || (target == "fifo" && ::mkfifo(qPrintable(path), 0600) != 0) || !QFileInfo::exists(path))
+            QSKIP("cannot make the target here");
+        QCOMPARE(b.run(press, path).outcome, outcome);
+        QVERIFY(b.idle(press != Press::Write && outcome != Outcome::ReadInterrupted));
+        if (outcome == Outcome::NotStarted) {
+            QCOMPARE(b.op.texts(), press == Press::Verify ? QStringList() : QStringList{question(press)});
+            QVERIFY(b.port.sends().isEmpty());
+            return;
+        }
+        const MessageId id = outcome == Outcome::NotWritable ? MessageId::NotWritable : MessageId::ReadInterrupted;
+        QVERIFY(b.op.texts().last().startsWith(Messages::text(id, {path, {}, 0})));
+        QCOMPARE(b.op.messages().last().kind, Kind::Failure);
+        QCOMPARE(b.op.texts().size(), 2);
+        QCOMPARE(b.port.sends().isEmpty(), outcome == Outcome::NotWritable);
+        if (target == "locked")
+            QCOMPARE(Bench::contents(path), old);
+        QTest::qWait(50);
+        QCOMPARE(b.op.texts().size(), 2);
+    }
+
+    void cancelledQuestions()
+    {
+        Bench b;
+        b.op.answerNext({false, false});
+        b.state.currentAddress = 1234;
+        QCOMPARE(b.run(Press::Write, b.path("w.bin")).outcome, Outcome::Cancelled);
+        QCOMPARE(b.op.events(), (QStringList{question(Press::Write), "<beep>"}));
+        QCOMPARE(b.progress.refreshed, QList<int>{1234});
+        QVERIFY(b.idle());
+        // A read cancelled while a service read runs leaves it running.
+        b.state.rxMode = RxMode::ServiceRead;
+        b.progress.refreshing = b.progress.shown = true;
+        QCOMPARE(b.run(Press::Read, b.path("r.bin")).outcome, Outcome::Cancelled);
+        QVERIFY(b.state.rxMode == RxMode::ServiceRead && b.progress.shown && b.progress.refreshing);
+        QVERIFY(b.port.sends().isEmpty() && !QFile::exists(b.path("w.bin")) && !QFile::exists(b.path("r.bin")));
+    }
+
+    void bytesInTheAbortYield()
+    {
+        // Small reads keep bytes waiting when the first difference is found: the abort's yield
+        // delivers them while the mode still selects the check.
+        Bench b;
+        b.port.line().setReadChunk(3);
+        b.chip().load(QByteArray(Chip::Size, char(0x00)));
+        const QString path = b.file("ff.bin", erased());
+        QCOMPARE(b.run(Press::Verify, path).location, 0);
+        QCOMPARE(b.run(Press::Blank).outcome, Outcome::NotBlank);
+        QTest::qWait(100);
+        QCOMPARE(b.op.texts(), (QStringList{"ERRORE al byte  0", "IL CHIP NON E' VUOTO"}));
+        QCOMPARE(b.sendsOf(stopByte()), 2);
+
+        // A stop and a new start served in the yield reset the location; the box must still name the
+        // location that differed.
+        b.port.line().setReadChunk(40000);
+        b.chip().load(erased());
+        b.chip().program(1000, 0x00);
+        bool clicked = false;
+        b.session.dispatcher().setHandling(RxMode::Verify, [&](const QByteArray &bytes) {
+            if (!std::exchange(clicked, true))
+                QTimer::singleShot(0, [&] {
+                    b.press(Press::Verify, path);
+                    b.press(Press::Verify, path);
+                });
+            b.session.check().receiveVerify(bytes);
+        });
+        b.op.clear();
+        b.press(Press::Verify, path);
+        QVERIFY(QTest::qWaitFor([&] { return b.op.texts().contains("ERRORE al byte  1000"); }));
+    }
+
+    void bytesWhileTerminatoIsShown()
+    {
+        Bench b;
+        const QString path = b.path("rom.bin");
+        b.op.setWhileShown([&](const OperatorMessage &message) {
+            if (message.text != QLatin1String("TERMINATO"))
+                return;
+            b.port.board().sendUnasked(QByteArray(100, 'x'));
+            b.port.output(*commandFrame(0, CommandCode::CounterReset));
+            QTest::qWait(20);
+        });
+        QCOMPARE(b.run(Press::Read, path).outcome, Outcome::ReadDone);
+        QCOMPARE(Bench::contents(path), erased());
+    }
+
+    void readAndVerifyEndedByAWritePressLeaveNothingBehind()
+    {
+        // A write pressed with an empty file-name box ends a running read or verify with its file
+        // still open; the next read and verify must start all the same.
+        Bench b;
+        const QString image = b.file("ff.bin", erased()), target = b.path("read.bin");
+        b.press(Press::Verify, image);
+        b.press(Press::Write);
+        b.press(Press::Read, target);
+        QCOMPARE(b.state.rxMode, RxMode::ReadToFile);
+        b.press(Press::Write);
+        QTest::qWait(50);  // what the board still streams is idle input now
+        QCOMPARE(b.run(Press::Verify, image).outcome, Outcome::Verified);
+        QCOMPARE(b.run(Press::Read, target).outcome, Outcome::ReadDone);
+        QCOMPARE(Bench::contents(target), erased());
+    }
+};
 
 QTEST_GUILESS_MAIN(TestSession)
 #include "tst_session.moc"

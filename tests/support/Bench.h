@@ -108,11 +108,11 @@ inline QByteArray randomImage(int size, quint32 seed = 7)
 
 inline QByteArray erased(int size = Chip::Size) { return QByteArray(size, char(Chip::Erased)); }
 
-// Makes a file unwritable even for root, for as long as the guard lives.
+// Makes a file unwritable even for root, for as long as the guard lives (none: no file).
 struct Immutable {
     explicit Immutable(const QString &path) : path(path)
     {
-        ok = QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+i"), path}) == 0;
+        ok = !path.isEmpty() && QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+i"), path}) == 0;
     }
     ~Immutable()
     {
