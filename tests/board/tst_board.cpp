@@ -134,38 +134,7 @@ private slots:
         QCOMPARE(board.transmit(103), QByteArray(100, '\0') + QByteArray::fromHex("ff7e1e"));
     }
 
-    void writeFaults_data()
-    {
-        QTest::addColumn<QString>("fault");
-        QTest::addColumn<int>("acknowledged");
-        QTest::addColumn<QByteArray>("failAnswer");
-        QTest::newRow("silent after block 3") << "silent-after-block=3" << 3 << QByteArray();
-        QTest::newRow("0x62 during block 0") << "0x62-during-block=0" << 0 << QByteArray("\x62");
-        QTest::newRow("0x63 during block 10") << "0x63-during-block=10" << 10 << QByteArray("\x63");
-        QTest::newRow("0x62 instead of ack 63") << "0x62-for-ack=63" << 63 << QByteArray("\x62");
-        QTest::newRow("0x63 instead of ack 5") << "0x63-for-ack=5" << 5 << QByteArray("\x63");
-    }
-    void writeFaults()
-    {
-        QFETCH(QString, fault);
-        QFETCH(int, acknowledged);
-        QFETCH(QByteArray, failAnswer);
-        BoardSimulator board;
-        board.setFaults(faults(fault));
-        qint64 now = 0;
-        // Acknowledged blocks, the failure, then nothing more: the rest is not taken as commands.
-        QList<QByteArray> expected(acknowledged, QByteArray(1, char(Frame::BlockDone)));
-        expected << failAnswer;
-        expected.resize(Frame::BlockCount);
-        QCOMPARE(writeImage(board, QByteArray(Chip::Size, '\0'), now), expected);
-        QCOMPARE(board.state(), BoardSimulator::State::WriteDropped);
-        const QByteArray untouched = board.chip().contents().mid((acknowledged + 1) * Frame::BlockSize);
-        QCOMPARE(untouched, QByteArray(untouched.size(), char(0xFF)));
-        QVERIFY(board.protocolErrors().isEmpty());
-        QCOMPARE(stream(board, now + BoardSimulator::QuietMs + 1).size(), Chip::Size);  // commands again once quiet
-    }
-
-    void streamStrayAndStuckFaults()
+    void faultsOfStreamAndChip()
     {
         BoardSimulator board;
         board.chip().load(pattern());
@@ -175,11 +144,6 @@ private slots:
         const QByteArray longer = stream(board, 1);
         QCOMPARE(longer.size(), Chip::Size + 17);
         QCOMPARE(longer.left(Chip::Size), pattern());
-        BoardSimulator stray;  // stray bytes follow unanswered commands only
-        stray.setFaults(faults("stray=0d62"));
-        stray.receive(frame(0, CommandCode::CeLow) + frame(0, CommandCode::ReadData), 0);
-        stray.sendUnasked("zz");
-        QCOMPARE(stray.transmit(10), QByteArray::fromHex("0d62ff") + "zz");
         board.setFaults(faults("stuck=0x100:0x81"));
         board.chip().erase();
         qint64 now = 3;

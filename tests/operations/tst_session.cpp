@@ -69,6 +69,10 @@ private slots:
             QCOMPARE(b.dataSends(), dataSends);
             QCOMPARE(b.port.sends().last(), dataSends == 4096 ? NextBlock : image.mid(nextBlocks * Frame::BlockSize, 8));
         }
+        // The board programmed nothing past the failing block, nor took the rest for commands.
+        QVERIFY(b.port.board().protocolErrors().isEmpty());
+        const int failing = dataSends < 0 ? nextBlocks : nextBlocks - 1;
+        QCOMPARE(b.chip().contents().mid((failing + 1) * Frame::BlockSize), erased(Chip::Size - (failing + 1) * Frame::BlockSize));
         QVERIFY(b.idle());
     }
 
