@@ -183,6 +183,7 @@ private slots:
         QTest::newRow("one read with 5 surplus bytes") << 40000 << "long-stream=5" << -1;
         QTest::newRow("over a shorter file") << 4096 << "" << 100;
         QTest::newRow("over a longer file, which keeps its tail") << 4096 << "" << 40000;
+        QTest::newRow("a long stream in odd pieces over a longer file") << 1000 << "long-stream=100" << 40000;
     }
     void reads()
     {
@@ -263,25 +264,19 @@ private slots:
         QCOMPARE(Bench::contents(image), erased());
     }
 
-    void firstPressAfterAServiceReadOnlyEndsIt_data()
-    {
-        QTest::addColumn<Press>("press");
-        QTest::newRow("read") << Press::Read;
-        QTest::newRow("verify") << Press::Verify;
-        QTest::newRow("blank check") << Press::Blank;
-    }
     void firstPressAfterAServiceReadOnlyEndsIt()
     {
-        QFETCH(Press, press);
-        Bench b;
-        const QString path = press == Press::Read ? b.path("new.bin") : b.file("ff.bin", erased());
-        b.state.rxMode = RxMode::ServiceRead;
-        b.progress.shown = true;
-        b.press(press, path);
-        QVERIFY(b.idle() && b.port.sends().isEmpty());
-        QCOMPARE(QFile::exists(path), press != Press::Read);
-        const Outcome done = press == Press::Read ? Outcome::ReadDone : press == Press::Verify ? Outcome::Verified : Outcome::Blank;
-        QCOMPARE(b.run(press, path).outcome, done);
+        const std::pair<Press, Outcome> presses[] = {{Press::Read, Outcome::ReadDone}, {Press::Verify, Outcome::Verified}, {Press::Blank, Outcome::Blank}};
+        for (const auto &[press, done] : presses) {
+            Bench b;
+            const QString path = press == Press::Read ? b.path("new.bin") : b.file("ff.bin", erased());
+            b.state.rxMode = RxMode::ServiceRead;
+            b.progress.shown = true;
+            b.press(press, path);
+            QVERIFY(b.idle() && b.port.sends().isEmpty());
+            QCOMPARE(QFile::exists(path), press != Press::Read);
+            QCOMPARE(b.run(press, path).outcome, done);
+        }
     }
 
     void pathsThatNameNoFile_data()
@@ -352,7 +347,7 @@ private slots:
     void cancelledQuestions()
     {
         Bench b;
-        b.op.answerNext({false, false});
+        b.op.answers = {false, false};
         b.state.currentAddress = 1234;
         QCOMPARE(b.run(Press::Write, b.path("w.bin")).outcome, Outcome::Cancelled);
         QCOMPARE(b.op.events(), (QStringList{question(Press::Write), "<beep>"}));

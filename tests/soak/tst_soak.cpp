@@ -173,7 +173,7 @@ private:
             m_form.menuService_Click();
         else if (verb == "answers")
             for (const QChar bit : argument)
-                m_op.answerNext(bit == u'1');
+                m_op.answers << (bit == u'1');
         else if (verb == "fault" && !faults.apply(argument, nullptr))
             fail("bad fault in the history: " + argument);
         else if (verb == "fault" || verb == "nofaults")
@@ -240,7 +240,7 @@ private:
         QTest::qWait(600);  // a write that was told to stop runs into its time-out
         sim().board().setFaults({});
         sim().line().setReadChunk(4096);
-        m_op.dropAnswers();
+        m_op.answers.clear();
         button("Command1")->click();
         box("textCommPort")->setText("SIM");
         button("Command2")->click();
@@ -292,12 +292,6 @@ private slots:
     void foundHistories_data()
     {
         QTest::addColumn<QString>("history");
-        QTest::newRow("write, verify and read back on a sound board")
-            << "port SIM\nconnect\nfile image.bin\nwrite\nverify\nwait 300\nfile out.bin\nread\nwait 300";
-        QTest::newRow("write pressed during a verify")
-            << "port SIM\nconnect\nchunk 1\nfile image.bin\nverify\nfile \nwrite\nchunk 4096\nfile image.bin\nverify\nwait 500";
-        QTest::newRow("a long stream in odd pieces leaves the bytes past the chip alone")
-            << "port SIM\nconnect\nchunk 1000\nfault long-stream=100\nfile out.bin\nread\nwait 300";
         QTest::newRow("write stopped by the end of the history") << "port SIM\nconnect\nfile short.bin\nwrite";
     }
     void foundHistories()
