@@ -2,16 +2,11 @@
 // main window over the software board, checking after every action what must always hold, then
 // recovering to a correct write and verify. ROMIVO_SOAK_HISTORIES, ROMIVO_SOAK_LENGTH and
 // ROMIVO_SOAK_SEED run more, longer or other histories.
-#include "board/SelectingSerialControl.h"
-#include "ScriptedOperator.h"
 #include "operations/Messages.h"
-#include "operations/Session.h"
-#include "ui/Form1.h"
+#include "Window.h"
 
 #include <QDirIterator>
-#include <QLineEdit>
 #include <QProcess>
-#include <QPushButton>
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -68,7 +63,6 @@ public:
         for (const auto &[name, bytes] : files)
             put(name, bytes);
         m_locked = QProcess::execute("chattr", {"+i", m_dir.filePath("locked.bin")}) == 0;
-        m_form.setEndProgram([] {});
         m_session.service().setPause([](int) {});  // the program's one blocking wait, made instant
         m_form.show();
         m_files = snapshot();
@@ -150,9 +144,9 @@ private:
         check(QStringLiteral(" (after action %1, %2)").arg(m_next).arg(line));
         emit progressed();
     }
-    QPushButton *button(const char *name) const { return m_form.findChild<QPushButton *>(name); }
-    QLineEdit *box(const char *name) const { return m_form.findChild<QLineEdit *>(name); }
-    SimulatedSerialControl &sim() { return m_port.simulated(); }
+    QPushButton *button(const char *name) const { return m_window.button(name); }
+    QLineEdit *box(const char *name) const { return m_window.box(name); }
+    SimulatedSerialControl &sim() { return m_window.sim(); }
 
     void perform(const QString &verb, const QString &argument)
     {
@@ -242,9 +236,7 @@ private:
         sim().line().setReadChunk(4096);
         m_op.answers.clear();
         button("Command1")->click();
-        box("textCommPort")->setText("SIM");
-        button("Command2")->click();
-        if (!QTest::qWaitFor([this] { return button("Command2")->text() == "CONNECTED !"; }, 5000))
+        if (!m_window.connectSim())
             return fail("recovery: CONNECT to the sound board did not connect");
         sim().board().chip().erase();
         put("recovery.bin", m_image);  // the history may have read over every image it was given
@@ -264,10 +256,10 @@ private:
     QTemporaryDir m_dir;
     QByteArray m_image = QByteArray(32768, '\0');
     bool m_locked = false;
-    SelectingSerialControl m_port;
-    ScriptedOperator m_op;
-    Session m_session{m_port, m_op};
-    Form1 m_form{m_session};
+    Window m_window;
+    ScriptedOperator &m_op = m_window.op;
+    Session &m_session = m_window.session;
+    Form1 &m_form = m_window.form;
     QElapsedTimer m_clock;
     qint64 m_dueAt = 0;
     int m_next = 0, m_depth = 0;
