@@ -2,10 +2,8 @@
 // service commands, bad input, the faults it can be told to show, and its bounds.
 #include "board/BoardLine.h"
 #include "board/BoardSimulator.h"
-#include "board/SimulatedSerialControl.h"
 #include "link/CommandFrame.h"
 
-#include <QSignalSpy>
 #include <QtTest>
 
 namespace {
@@ -57,30 +55,23 @@ BoardFaults faults(const QString &option)
 class TestBoard : public QObject {
     Q_OBJECT
 private slots:
-    void writeStreamAndStop()
+    void programmingOnlyClearsBitsAndTheStopByteEndsAStream()
     {
         BoardSimulator board;
+        board.chip().load(pattern());
         qint64 now = 0;
-        QCOMPARE(writeImage(board, pattern(), now), QList<QByteArray>(64, QByteArray(1, char(Frame::BlockDone))));
-        QCOMPARE(board.state(), BoardSimulator::State::Commands);
-        QCOMPARE(stream(board, ++now), pattern());
-        // Programming only clears bits; an erase sets them all again.
-        writeImage(board, QByteArray(Chip::Size, char(0x3C)), now);
+        QCOMPARE(writeImage(board, QByteArray(Chip::Size, char(0x3C)), now), QList<QByteArray>(64, QByteArray(1, char(Frame::BlockDone))));
         QByteArray anded = pattern();
         for (char &byte : anded)
             byte &= 0x3C;
         QCOMPARE(stream(board, ++now), anded);
+        board.receive(streamFrame(), ++now);
+        QCOMPARE(board.transmit(100), anded.left(100));
+        board.receive(stopByte(), ++now);
+        QVERIFY(!board.hasOutput() && board.streamsStopped() == 1);
+        board.receive(stopByte(), ++now);  // after the end it is harmless
         board.chip().erase();
         QCOMPARE(stream(board, ++now), QByteArray(Chip::Size, char(0xFF)));
-        // The stop byte ends a stream; after the end it is harmless.
-        board.chip().load(pattern());
-        board.receive(streamFrame(), ++now);
-        QCOMPARE(board.transmit(100), pattern().left(100));
-        board.receive(stopByte(), ++now);
-        QVERIFY(!board.hasOutput());
-        QCOMPARE(board.streamsStopped(), 1);
-        board.receive(stopByte(), ++now);
-        QCOMPARE(stream(board, ++now), pattern());
         QVERIFY(board.protocolErrors().isEmpty());
     }
 
@@ -183,27 +174,6 @@ private slots:
         line.setPaced(true);
         line.fromProgram(QByteArray(1 << 20, char(0x00)));
         QCOMPARE(line.droppedTowardsBoard(), (1 << 20) - BoardLine::ReceiveBufferSize);
-    }
-
-    void lostSimulatedPortClosesOnceAndRecovers()
-    {
-        SimulatedSerialControl port;
-        QSignalSpy lost(&port, &SerialControl::portLost);
-        QByteArray received;
-        QObject::connect(&port, &SerialControl::notification, [&](int event) {
-            if (event == SerialControl::comEvReceive)
-                received += port.input();
-        });
-        QVERIFY(port.open());
-        port.output(streamFrame());
-        port.losePort();
-        port.losePort();
-        QVERIFY(lost.size() == 1 && !port.isOpen());
-        QTest::qWait(50);
-        QVERIFY(received.isEmpty());  // nothing of the stream after the loss
-        QVERIFY(port.open());
-        port.output(frame(0, CommandCode::ReadData));
-        QTRY_COMPARE(received, QByteArray(1, char(0xFF)));
     }
 };
 

@@ -97,22 +97,6 @@ private slots:
         QCOMPARE(s.state.rxMode, position ? RxMode::Idle : RxMode::ServiceRead);
     }
 
-    void readShowsTheByteAtTheAddress()
-    {
-        Service s;
-        s.chip().program(300, 0x41);
-        s.commands.position("300");
-        s.commands.readData();
-        QCOMPARE(s.port.sends().last(), QByteArray::fromHex("ff0012"));
-        QCOMPARE(s.state.rxMode, RxMode::ServiceRead);
-        QTRY_COMPARE(s.shown, QStringList{" 65"});
-        QCOMPARE(s.pending, (QList<bool>{true, false}));
-        QVERIFY(!s.session.timerSerialTimeout().isActive());
-        QCOMPARE(s.state.rxMode, RxMode::ServiceRead);
-        QTest::qWait(600);
-        QCOMPARE(s.op.events(), QStringList{"<beep>"});
-    }
-
     void readOfOneNotification()
     {
         Service s;
