@@ -2,6 +2,7 @@
 // own): what the board receives and when, a far end that goes away, and the stream operations at
 // the line rate, stopped and started again at once.
 #include "BoardProcess.h"
+#include "Files.h"
 #include "ScriptedOperator.h"
 #include "link/CommandFrame.h"
 #include "link/QtSerialControl.h"
@@ -160,8 +161,7 @@ private slots:
         QTemporaryDir dir;
         const QByteArray image = everyByteValue();
         const QString imagePath = dir.filePath("rom.bin"), readPath = dir.filePath("letto.bin");
-        QFile f(imagePath);
-        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(image) == image.size() && f.flush());
+        writeFile(imagePath, image);
         BoardProcess board({"--paced", "--chip", imagePath});
 
         QtSerialControl port;
@@ -180,8 +180,7 @@ private slots:
         QCOMPARE(outcomeOf(session, [&] { session.read().Command6_Click(readPath); }), Outcome::ReadDone);
         const double readWall = wall.elapsed() / 1000.0;
         const double readCpu = cpuSeconds() - cpu;
-        QFile read(readPath);
-        QVERIFY(read.open(QIODevice::ReadOnly) && read.readAll() == image);
+        QVERIFY(readFile(readPath) == image);
 
         // The same for a verify stopped by the blank-check button.
         session.check().Command7_Click(imagePath);

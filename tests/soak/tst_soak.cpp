@@ -3,10 +3,10 @@
 // recovering to a correct write and verify. ROMIVO_SOAK_HISTORIES, ROMIVO_SOAK_LENGTH and
 // ROMIVO_SOAK_SEED run more, longer or other histories.
 #include "operations/Messages.h"
+#include "Files.h"
 #include "Window.h"
 
 #include <QDirIterator>
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -53,40 +53,28 @@ public:
     explicit Run(const QStringList &history) : m_history(history)
     {
         QDir::setCurrent(m_dir.path());  // relative names typed into the box land here
-        QRandomGenerator random(1);
-        for (char &byte : m_image)
-            byte = char(random.bounded(256));
         QDir(m_dir.path()).mkdir("dir");
         const std::pair<QString, QByteArray> files[] = {{"image.bin", m_image}, {"short.bin", m_image.left(100)}, {"empty.bin", {}},
             {"long.bin", m_image + QByteArray(7232, '\x11')}, {"out.bin", QByteArray(40000, '\xa5')}, {"locked.bin", m_image},
             {"image.hex", ":10000000000102030405060708090A0B0C0D0E0F78\n:00000001FF\n"}, {"dir/inner.bin", m_image.left(10)}};
         for (const auto &[name, bytes] : files)
-            put(name, bytes);
-        m_locked = QProcess::execute("chattr", {"+i", m_dir.filePath("locked.bin")}) == 0;
+            writeFile(m_dir.filePath(name), bytes);
+        m_locked = std::make_unique<Immutable>(m_dir.filePath("locked.bin"));
         m_session.service().setPause([](int) {});  // the program's one blocking wait, made instant
         m_form.show();
         m_files = snapshot();
     }
-    ~Run() override
-    {
-        QDir::setCurrent(m_previousDir);
-        if (m_locked)
-            QProcess::execute("chattr", {"-i", m_dir.filePath("locked.bin")});
-    }
+    ~Run() override { QDir::setCurrent(m_previousDir); }
 
     // Plays the history, an action every 5 ms unless it waits longer, each from a timer so that
     // actions land inside the operations' own event loops too: the failure, or nothing.
     QString play()
     {
-        QEventLoop loop;
-        connect(this, &Run::progressed, &loop, [&] {
-            if (finished() || !m_failure.isEmpty())
-                loop.quit();
-        });
-        QTimer::singleShot(180000, &loop, &QEventLoop::quit);
+        QSignalSpy progressed(this, &Run::progressed);
         m_clock.start();
         schedule(0);
-        loop.exec();
+        while (!finished() && m_failure.isEmpty() && progressed.wait(180000)) {
+        }
         if (!finished())
             fail(QStringLiteral("a handler never returned (%1 still running)").arg(m_depth));
         if (m_failure.isEmpty())
@@ -98,12 +86,6 @@ signals:
     void progressed();  // an action ended, or a check failed
 
 private:
-    void put(const QString &name, const QByteArray &bytes)
-    {
-        QFile file(m_dir.filePath(name));
-        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-            qFatal("cannot make %s", qPrintable(name));
-    }
     QHash<QString, QByteArray> snapshot() const
     {
         QHash<QString, QByteArray> files;
@@ -239,7 +221,7 @@ private:
         if (!m_window.connectSim())
             return fail("recovery: CONNECT to the sound board did not connect");
         sim().board().chip().erase();
-        put("recovery.bin", m_image);  // the history may have read over every image it was given
+        writeFile(m_dir.filePath("recovery.bin"), m_image);  // the history may have read over every image it was given
         box("textNomeFile")->setText(m_dir.filePath("recovery.bin"));
         QSignalSpy finished(&m_session, &Session::finished);
         button("Command3")->click();
@@ -254,8 +236,8 @@ private:
     const QStringList m_history;
     const QString m_previousDir = QDir::currentPath();
     QTemporaryDir m_dir;
-    QByteArray m_image = QByteArray(32768, '\0');
-    bool m_locked = false;
+    const QByteArray m_image = randomImage(32768, 1);
+    std::unique_ptr<Immutable> m_locked;
     Window m_window;
     ScriptedOperator &m_op = m_window.op;
     Session &m_session = m_window.session;

@@ -6,12 +6,9 @@
 #include "operations/Session.h"
 #include "ScriptedOperator.h"
 
-#include <QFile>
-#include <QProcess>
-#include <QRandomGenerator>
+#include "Files.h"
+
 #include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QtTest>
 
 // The progress display as the operations leave it, and every location it was refreshed with.
 struct RecordedProgress : ProgressDisplay {
@@ -70,18 +67,8 @@ struct Bench {
     }
 
     QString path(const QString &name) const { return dir.filePath(name); }
-    QString file(const QString &name, const QByteArray &contents) const
-    {
-        QFile f(path(name));
-        if (!f.open(QIODevice::WriteOnly) || f.write(contents) != contents.size())
-            qFatal("cannot write %s", qPrintable(f.fileName()));
-        return f.fileName();
-    }
-    static QByteArray contents(const QString &path)
-    {
-        QFile f(path);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
+    QString file(const QString &name, const QByteArray &contents) const { return writeFile(path(name), contents); }
+    static QByteArray contents(const QString &path) { return readFile(path); }
     Eprom27C256 &chip() { return port.board().chip(); }
     int sendsOf(const QByteArray &bytes) const { return int(port.sends().count(bytes)); }
     // Sends that carried 8 image bytes.
@@ -95,30 +82,4 @@ struct Bench {
     {
         return state.rxMode == RxMode::Idle && !session.operationFile().isOpen() && !progress.shown && progress.refreshing == refreshing;
     }
-};
-
-inline QByteArray randomImage(int size, quint32 seed = 7)
-{
-    QRandomGenerator random(seed);
-    QByteArray image(size, '\0');
-    for (char &c : image)
-        c = char(random.bounded(256));
-    return image;
-}
-
-inline QByteArray erased(int size = Chip::Size) { return QByteArray(size, char(Chip::Erased)); }
-
-// Makes a file unwritable even for root, for as long as the guard lives (none: no file).
-struct Immutable {
-    explicit Immutable(const QString &path) : path(path)
-    {
-        ok = !path.isEmpty() && QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+i"), path}) == 0;
-    }
-    ~Immutable()
-    {
-        if (ok)
-            QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-i"), path});
-    }
-    QString path;
-    bool ok = false;
 };

@@ -1,8 +1,8 @@
 // romivo-cli as a script runs it: exit statuses, printed messages, the simulated chip kept between
 // runs, and romivo-board on a pseudo-terminal that stalls, goes away or is interrupted.
 #include "BoardProcess.h"
+#include "Files.h"
 
-#include <QTemporaryDir>
 #include <csignal>
 #include <sys/stat.h>
 
@@ -36,18 +36,6 @@ int interrupted(const QStringList &arguments, int afterMs, const std::function<v
     return process.waitForFinished(10000) ? process.exitCode() : -1;
 }
 
-QByteArray contents(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void put(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size());
-}
-
 } // namespace
 
 class TestCli : public QObject {
@@ -76,19 +64,19 @@ private slots:
     void runsOnOneSimulatedChip()
     {
         const QString chip = at("chip.bin"), hex = at("a.hex"), back = at("b.bin");
-        put(hex, ":04010000DEADBEEFC3\n:00000001FF\n");
+        writeFile(hex, ":04010000DEADBEEFC3\n:00000001FF\n");
         QByteArray image(32768, char(0xFF));
         image.replace(0x100, 4, QByteArray::fromHex("deadbeef"));
         const Run first = cli({"--port", "sim", "--sim-chip", chip, "write", hex, "verify", hex});
         QCOMPARE(first.status, 0);
         QCOMPARE(first.lines, (QStringList{"CORRETTO", "checksum 7F3C 3D75CCFB", "VERIFICA ESEGUITA CORRETTAMENTE", "checksum 7F3C 3D75CCFB"}));
-        QCOMPARE(contents(chip), image);
+        QCOMPARE(readFile(chip), image);
         // A later run sees the same chip; a difference ends the run at its location.
         const Run second = cli({"--port", "SIM", "--sim-chip", chip, "read", back, "blank"});
         QCOMPARE(second.status, 1);
         QCOMPARE(second.lines, (QStringList{"TERMINATO", "checksum 7F3C 3D75CCFB", "IL CHIP NON E' VUOTO"}));
-        QCOMPARE(contents(back), image);
-        put(back, QByteArray(32768, char(0xFF)));
+        QCOMPARE(readFile(back), image);
+        writeFile(back, QByteArray(32768, char(0xFF)));
         const Run differs = cli({"--port", "SIM", "--sim-chip", chip, "verify", back, "blank"});
         QVERIFY(differs.status == 1 && differs.lines == QStringList{"ERRORE al byte  256"});
         // (A pseudo-terminal always shows its DSR change, so the simulated board shows its absence.)
@@ -136,7 +124,7 @@ private slots:
             {"big.hex", QByteArray(5 << 20, '\n')}, {"cut.s19", "S1130000000102030405060708090A0B0C0D0E0F74\n"},
             {"bad.hex", ":020000001122CB\n:02000000112200\n:00000001FF\n"}};
         for (const auto &[name, bytes] : files)
-            put(scratch.filePath(QString::fromUtf8(name)), bytes);
+            writeFile(scratch.filePath(QString::fromUtf8(name)), bytes);
         QVERIFY(::mkfifo(qPrintable(scratch.filePath("fifo")), 0600) == 0);
         // Through the shell, so that the name with a byte invalid in UTF-8 reaches the program as is.
         QProcess shell;
@@ -144,7 +132,7 @@ private slots:
         QVERIFY(shell.waitForFinished(10000));
         const QString errors = QString::fromUtf8(shell.readAllStandardError() + shell.readAllStandardOutput());
         QVERIFY2(shell.exitCode() == 2 && errors.contains(says), qPrintable(errors));
-        QCOMPARE(contents(scratch.filePath("chip.bin")), programmed);
+        QCOMPARE(readFile(scratch.filePath("chip.bin")), programmed);
         QVERIFY(!QFile::exists(scratch.filePath("none.bin")));
     }
 
@@ -154,13 +142,13 @@ private slots:
         BoardProcess stalling({"--fault", "short-stream=100"});
         const Run stalled = cli({"--port", stalling.path(), "--idle-timeout", "0.5", "read", at("short.bin")});
         QVERIFY(stalled.status == 1 && stalled.lines == QStringList{"FERMATO: NESSUN DATO DAL CHIP ALLA LOCAZIONE 100"});
-        QCOMPARE(contents(at("short.bin")), QByteArray(100, char(0xFF)));
+        QCOMPARE(readFile(at("short.bin")), QByteArray(100, char(0xFF)));
         // Ctrl-C during a read keeps what was stored; a verify run at once takes nothing of that stream.
-        put(at("chip.bin"), everyByteValue());
+        writeFile(at("chip.bin"), everyByteValue());
         BoardProcess paced({"--paced", "--chip", at("chip.bin")});
         const auto interrupt = [](QProcess &p) { ::kill(pid_t(p.processId()), SIGINT); };
         QCOMPARE(interrupted({"--port", paced.path(), "read", at("out.bin")}, 1500, interrupt), 130);
-        const QByteArray stored = contents(at("out.bin"));
+        const QByteArray stored = readFile(at("out.bin"));
         QVERIFY2(!stored.isEmpty() && stored.size() < 32768 && stored == everyByteValue().left(stored.size()), qPrintable(QString::number(stored.size())));
         QCOMPARE(cli({"--port", paced.path(), "verify", at("chip.bin")}).status, 0);
         // Ctrl-C while waiting for the board; the board going away during a read, said at once.
@@ -195,7 +183,7 @@ private slots:
         QFETCH(QString, fault);
         QFETCH(int, status);
         QFETCH(QByteArray, wire);
-        put(at("image.bin"), everyByteValue());
+        writeFile(at("image.bin"), everyByteValue());
         QFile::remove(at("wire.log"));
         BoardProcess board(QStringList{"--log", at("wire.log"), "--save", at("saved.bin")} + (fault.isEmpty() ? QStringList() : QStringList{"--fault", fault}));
         QCOMPARE(cli({"--port", board.path(), "write", at("image.bin")}).status, status);
@@ -208,7 +196,7 @@ private slots:
             // it saves the chip it was given.
             QCOMPARE(cli({"--port", board.path(), "verify", at("image.bin")}).status, 0);
             QVERIFY(board.stop());
-            QCOMPARE(contents(at("saved.bin")), everyByteValue());
+            QCOMPARE(readFile(at("saved.bin")), everyByteValue());
         }
     }
 };
