@@ -159,7 +159,7 @@ private slots:
     {
         // The chip starts programmed (the write at the line rate is the benchmark's to time).
         QTemporaryDir dir;
-        const QByteArray image = everyByteValue();
+        const QByteArray image = randomImage(32768);
         const QString imagePath = dir.filePath("rom.bin"), readPath = dir.filePath("letto.bin");
         writeFile(imagePath, image);
         BoardProcess board({"--paced", "--chip", imagePath});

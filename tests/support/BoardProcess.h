@@ -1,23 +1,14 @@
 #pragma once
 
-#include <QFile>
-#include <QProcess>
-#include <QString>
-#include <QStringList>
-#include <QTemporaryDir>
-#include <QtTest>
+#include "Files.h"
 
 // romivo-board started for one test: the pseudo-terminal it serves, ended with the test.
 class BoardProcess {
 public:
     explicit BoardProcess(const QStringList &arguments = {})
     {
-        m_process.setProgram(QStringLiteral(ROMIVO_BOARD_TOOL));
-        m_process.setArguments(arguments);
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start();
-        if (!m_process.waitForStarted(5000))
-            return;
+        m_process.start(QStringLiteral(ROMIVO_BOARD_TOOL), arguments);
         while (!m_process.canReadLine() && m_process.waitForReadyRead(5000)) {
         }
         m_path = QString::fromLocal8Bit(m_process.readLine()).trimmed();
@@ -61,12 +52,4 @@ inline WireLog receivedByBoard(const QString &logPath)
         }
     }
     return log;
-}
-
-inline QByteArray everyByteValue(int size = 32768)
-{
-    QByteArray image(size, '\0');
-    for (int i = 0; i < size; ++i)
-        image[i] = char((i ^ (i >> 8)) & 0xFF);
-    return image;
 }
