@@ -264,21 +264,6 @@ private slots:
         QCOMPARE(Bench::contents(image), erased());
     }
 
-    void firstPressAfterAServiceReadOnlyEndsIt()
-    {
-        const std::pair<Press, Outcome> presses[] = {{Press::Read, Outcome::ReadDone}, {Press::Verify, Outcome::Verified}, {Press::Blank, Outcome::Blank}};
-        for (const auto &[press, done] : presses) {
-            Bench b;
-            const QString path = press == Press::Read ? b.path("new.bin") : b.file("ff.bin", erased());
-            b.state.rxMode = RxMode::ServiceRead;
-            b.progress.shown = true;
-            b.press(press, path);
-            QVERIFY(b.idle() && b.port.sends().isEmpty());
-            QCOMPARE(QFile::exists(path), press != Press::Read);
-            QCOMPARE(b.run(press, path).outcome, done);
-        }
-    }
-
     void filesThatCannotBeUsed_data()
     {
         // A path naming no file says "Nessun file selezionato"; a missing directory, and a FIFO
@@ -325,23 +310,6 @@ private slots:
         QVERIFY(outcome != Outcome::NotWritable || Bench::contents(full) == old);
     }
 
-    void cancelledQuestions()
-    {
-        Bench b;
-        b.op.answers = {false, false};
-        b.state.currentAddress = 1234;
-        QCOMPARE(b.run(Press::Write, b.path("w.bin")).outcome, Outcome::Cancelled);
-        QCOMPARE(b.op.events(), (QStringList{question(Press::Write), "<beep>"}));
-        QCOMPARE(b.progress.refreshed, QList<int>{1234});
-        QVERIFY(b.idle());
-        // A read cancelled while a service read runs leaves it running.
-        b.state.rxMode = RxMode::ServiceRead;
-        b.progress.refreshing = b.progress.shown = true;
-        QCOMPARE(b.run(Press::Read, b.path("r.bin")).outcome, Outcome::Cancelled);
-        QVERIFY(b.state.rxMode == RxMode::ServiceRead && b.progress.shown && b.progress.refreshing);
-        QVERIFY(b.port.sends().isEmpty() && !QFile::exists(b.path("w.bin")) && !QFile::exists(b.path("r.bin")));
-    }
-
     void bytesInTheAbortYield()
     {
         // Small reads keep bytes waiting when the first difference is found: the abort's yield
@@ -375,27 +343,45 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return b.op.texts().contains("ERRORE al byte  1000"); }));
     }
 
-    void bytesWhileTerminatoIsShown()
+    void otherStatesLeaveNothingBehind()
     {
+        // The first press after a service read only ends it: nothing sent, no file made.
+        const std::pair<Press, Outcome> presses[] = {{Press::Read, Outcome::ReadDone}, {Press::Verify, Outcome::Verified}, {Press::Blank, Outcome::Blank}};
+        for (const auto &[press, done] : presses) {
+            Bench b;
+            const QString path = press == Press::Read ? b.path("new.bin") : b.file("ff.bin", erased());
+            b.state.rxMode = RxMode::ServiceRead;
+            b.progress.shown = true;
+            b.press(press, path);
+            QVERIFY(b.idle() && b.port.sends().isEmpty() && QFile::exists(path) == (press != Press::Read));
+            QCOMPARE(b.run(press, path).outcome, done);
+        }
+        // A cancelled write sends nothing and makes no file; a read cancelled during a service read
+        // leaves it running.
         Bench b;
-        const QString path = b.path("rom.bin");
+        b.op.answers = {false, false};
+        b.state.currentAddress = 1234;
+        QCOMPARE(b.run(Press::Write, b.path("w.bin")).outcome, Outcome::Cancelled);
+        QVERIFY(b.op.events() == QStringList({question(Press::Write), "<beep>"}) && b.progress.refreshed == QList<int>{1234} && b.idle());
+        b.state.rxMode = RxMode::ServiceRead;
+        b.progress.refreshing = b.progress.shown = true;
+        QCOMPARE(b.run(Press::Read, b.path("r.bin")).outcome, Outcome::Cancelled);
+        QVERIFY(b.state.rxMode == RxMode::ServiceRead && b.progress.shown && b.progress.refreshing);
+        QVERIFY(b.port.sends().isEmpty() && !QFile::exists(b.path("w.bin")) && !QFile::exists(b.path("r.bin")));
+        b.state.rxMode = RxMode::Idle;
+        // Bytes that come while "TERMINATO" is shown never reach the file.
+        const QString target = b.path("read.bin"), image = b.file("ff.bin", erased());
         b.op.setWhileShown([&](const OperatorMessage &message) {
-            if (message.text != QLatin1String("TERMINATO"))
-                return;
-            b.port.board().sendUnasked(QByteArray(100, 'x'));
-            b.port.output(*commandFrame(0, CommandCode::CounterReset));
-            QTest::qWait(20);
+            if (message.text == QLatin1String("TERMINATO")) {
+                b.port.board().sendUnasked(QByteArray(100, 'x'));
+                b.port.output(*commandFrame(0, CommandCode::CounterReset));
+                QTest::qWait(20);
+            }
         });
-        QCOMPARE(b.run(Press::Read, path).outcome, Outcome::ReadDone);
-        QCOMPARE(Bench::contents(path), erased());
-    }
-
-    void readAndVerifyEndedByAWritePressLeaveNothingBehind()
-    {
-        // A write pressed with an empty file-name box ends a running read or verify with its file
-        // still open; the next read and verify must start all the same.
-        Bench b;
-        const QString image = b.file("ff.bin", erased()), target = b.path("read.bin");
+        QCOMPARE(b.run(Press::Read, target).outcome, Outcome::ReadDone);
+        QCOMPARE(Bench::contents(target), erased());
+        // A write pressed with an empty box ends a running read or verify with its file still open;
+        // the next read and verify must start all the same.
         b.press(Press::Verify, image);
         b.press(Press::Write);
         b.press(Press::Read, target);
@@ -406,6 +392,7 @@ private slots:
         QCOMPARE(b.run(Press::Read, target).outcome, Outcome::ReadDone);
         QCOMPARE(Bench::contents(target), erased());
     }
+
 };
 
 QTEST_GUILESS_MAIN(TestSession)
