@@ -47,8 +47,7 @@ QStringList randomHistory(quint32 seed, int length)
     return history;
 }
 
-class Run : public QObject {
-    Q_OBJECT
+class Run : Window {
 public:
     explicit Run(const QStringList &history) : m_history(history)
     {
@@ -60,30 +59,26 @@ public:
         for (const auto &[name, bytes] : files)
             writeFile(m_dir.filePath(name), bytes);
         m_locked = std::make_unique<Immutable>(m_dir.filePath("locked.bin"));
-        m_session.service().setPause([](int) {});  // the program's one blocking wait, made instant
-        m_form.show();
+        session.service().setPause([](int) {});  // the program's one blocking wait, made instant
+        form.show();
         m_files = snapshot();
     }
-    ~Run() override { QDir::setCurrent(m_previousDir); }
+    ~Run() { QDir::setCurrent(m_previousDir); }
 
     // Plays the history, an action every 5 ms unless it waits longer, each from a timer so that
     // actions land inside the operations' own event loops too: the failure, or nothing.
     QString play()
     {
-        QSignalSpy progressed(this, &Run::progressed);
+        QTimer::singleShot(180000, &m_loop, &QEventLoop::quit);
         m_clock.start();
         schedule(0);
-        while (!finished() && m_failure.isEmpty() && progressed.wait(180000)) {
-        }
+        m_loop.exec();
         if (!finished())
             fail(QStringLiteral("a handler never returned (%1 still running)").arg(m_depth));
         if (m_failure.isEmpty())
             recover();
         return m_failure;
     }
-
-signals:
-    void progressed();  // an action ended, or a check failed
 
 private:
     QHash<QString, QByteArray> snapshot() const
@@ -99,13 +94,13 @@ private:
     {
         if (m_failure.isEmpty())
             m_failure = why;
-        emit progressed();
+        m_loop.quit();
     }
     bool finished() const { return m_next > m_history.size() && m_depth == 0; }
     void schedule(int delayMs)
     {
         m_dueAt = m_clock.elapsed() + delayMs;
-        QTimer::singleShot(delayMs, this, [this] { step(); });
+        QTimer::singleShot(delayMs, &m_loop, [this] { step(); });
     }
     void step()
     {
@@ -115,8 +110,8 @@ private:
         if (const qint64 late = m_clock.elapsed() - m_dueAt; late > 1500)
             fail(QStringLiteral("the event loop went unserved for %1 ms before action %2").arg(late).arg(m_next + 1));
         if (m_next++ == m_history.size()) {  // the end: stop whatever runs, from wherever the program is
-            m_session.stop();
-            return emit progressed();
+            session.stop();
+            return m_loop.quit();
         }
         const QString line = m_history.at(m_next - 1), verb = line.section(u' ', 0, 0), argument = line.section(u' ', 1);
         schedule(verb == "wait" ? argument.toInt() : 5);
@@ -124,11 +119,9 @@ private:
         perform(verb, argument);
         --m_depth;
         check(QStringLiteral(" (after action %1, %2)").arg(m_next).arg(line));
-        emit progressed();
+        if (finished())
+            m_loop.quit();
     }
-    QPushButton *button(const char *name) const { return m_window.button(name); }
-    QLineEdit *box(const char *name) const { return m_window.box(name); }
-    SimulatedSerialControl &sim() { return m_window.sim(); }
 
     void perform(const QString &verb, const QString &argument)
     {
@@ -146,17 +139,17 @@ private:
         else if (verb == "read")
             pressRead();
         else if (verb == "service")
-            m_form.menuService_Click();
+            form.menuService_Click();
         else if (verb == "answers")
             for (const QChar bit : argument)
-                m_op.answers << (bit == u'1');
+                op.answers << (bit == u'1');
         else if (verb == "fault" && !faults.apply(argument, nullptr))
             fail("bad fault in the history: " + argument);
         else if (verb == "fault" || verb == "nofaults")
             sim().board().setFaults(verb == "fault" ? faults : BoardFaults{});
         else if (verb == "chunk")
             sim().line().setReadChunk(argument.toInt());
-        else if (verb == "stray" && sim().isOpen() && m_session.state().rxMode != RxMode::ReadToFile)
+        else if (verb == "stray" && sim().isOpen() && session.state().rxMode != RxMode::ReadToFile)
             sim().board().sendUnasked("\x0d");  // not into a read: no program could tell them from the chip's
         else if (verb == "lose" && sim().isOpen())
             sim().losePort();
@@ -176,13 +169,13 @@ private:
 
     void check(const QString &where)
     {
-        const qint16 mode = m_session.state().rxMode;
+        const qint16 mode = session.state().rxMode;
         if (mode < RxMode::Idle || mode > RxMode::BlankCheck)
             fail(QStringLiteral("receive mode %1").arg(mode) + where);
-        for (const QString &text : m_op.texts().mid(m_textsChecked))
+        for (const QString &text : op.texts().mid(m_textsChecked))
             if (!Messages::isKnown(text))
                 fail("a box said \"" + text + '"' + where);
-        m_textsChecked = m_op.texts().size();
+        m_textsChecked = op.texts().size();
         const QHash<QString, QByteArray> files = snapshot();
         for (auto it = m_files.cbegin(); it != m_files.cend(); ++it)
             if (!files.contains(it.key()))
@@ -212,25 +205,25 @@ private:
     // From whatever state the history left: stop, reconnect to a sound board, write and verify.
     void recover()
     {
-        m_session.stop();
+        session.stop();
         QTest::qWait(600);  // a write that was told to stop runs into its time-out
         sim().board().setFaults({});
         sim().line().setReadChunk(4096);
-        m_op.answers.clear();
+        op.answers.clear();
         button("Command1")->click();
-        if (!m_window.connectSim())
+        if (!connectSim())
             return fail("recovery: CONNECT to the sound board did not connect");
         sim().board().chip().erase();
         writeFile(m_dir.filePath("recovery.bin"), m_image);  // the history may have read over every image it was given
         box("textNomeFile")->setText(m_dir.filePath("recovery.bin"));
-        QSignalSpy finished(&m_session, &Session::finished);
+        QSignalSpy finished(&session, &Session::finished);
         button("Command3")->click();
         button("Command7")->click();
         QList<Outcome> outcomes;
         while (outcomes.size() < 2 && (finished.size() > outcomes.size() || finished.wait(10000)))
             outcomes << finished.at(outcomes.size()).first().value<OperationResult>().outcome;
         if (outcomes != QList<Outcome>{Outcome::Written, Outcome::Verified} || sim().board().chip().contents() != m_image)
-            fail("recovery: no correct write and verify; the boxes said " + m_op.texts().join(" | ").right(300));
+            fail("recovery: no correct write and verify; the boxes said " + op.texts().join(" | ").right(300));
     }
 
     const QStringList m_history;
@@ -238,10 +231,7 @@ private:
     QTemporaryDir m_dir;
     const QByteArray m_image = randomImage(32768, 1);
     std::unique_ptr<Immutable> m_locked;
-    Window m_window;
-    ScriptedOperator &m_op = m_window.op;
-    Session &m_session = m_window.session;
-    Form1 &m_form = m_window.form;
+    QEventLoop m_loop;
     QElapsedTimer m_clock;
     qint64 m_dueAt = 0;
     int m_next = 0, m_depth = 0;
