@@ -37,27 +37,27 @@ const QByteArray S9 = "S9030000FC\n";
 class TestFormats : public QObject {
     Q_OBJECT
 private slots:
-    void everyRecordType()
+    void everyRecordTypeWhateverTheNameSays()
     {
         const QByteArray hex = ":020000040000FA\r\n" + record(0, 0x10, "\x01\x02\x03") + "\r\n" +
                                record(2, 0, QByteArray("\x01\x00", 2)).toLower() +  // segment 0x1000
                                record(0, 0, "\xAA\xBB") + record(3, 0, QByteArray("\x00\x00\x01\x00", 4)) +
                                record(5, 0, QByteArray("\x00\x00\x01\x00", 4)) + record(4, 0, QByteArray(2, '\0')) +
                                record(0, 0x7FFF, "\x42") + Eof;
-        QByteArray expected(32768, char(0xFF));
-        expected.replace(0x10, 3, "\x01\x02\x03").replace(0x1000, 2, "\xAA\xBB")[0x7FFF] = 0x42;
-        const Parsed fromHex = parseIntelHex(hex);
-        QVERIFY2(fromHex.ok(), qPrintable(fromHex.error));
-        QCOMPARE(fromHex.image, expected);
-
         const QByteArray srec = record(0, 0, "HDR", 2) + record(1, 0x10, "\x01\x02\x03", 2) + "\r\n" +
                                 record(2, 0x1000, "\xAA", 3) + record(3, 0x1001, "\xBB", 4) + record(5, 3, "", 2) +
                                 record(6, 3, "", 3) + record(1, 0x7FFF, "\x42", 2);
-        for (int end : {7, 8, 9}) {
-            const Parsed fromS = parseSRecord(srec + record(end, 0, "", 11 - end));
-            QVERIFY2(fromS.ok(), qPrintable(fromS.error));
-            QCOMPARE(fromS.image, expected);
-        }
+        QByteArray expected(32768, char(0xFF));
+        expected.replace(0x10, 3, "\x01\x02\x03").replace(0x1000, 2, "\xAA\xBB")[0x7FFF] = 0x42;
+        // Named so, the text must be of that kind; any other name is a raw image, padded or cut.
+        const QByteArray raw = expected.left(0x11) + "\x99";
+        const std::tuple<const char *, QByteArray, QByteArray> files[] = {{"a.HEX", hex, expected}, {"a.ihx", hex, expected},
+            {"a.s19", srec + record(7, 0, "", 4), expected}, {"a.S28", srec + record(8, 0, "", 3), expected}, {"a.s37", srec + S9, expected},
+            {"a.srec", srec + S9, expected}, {"a.mot", srec + S9, expected}, {"a.bin", raw, raw + QByteArray(32768 - raw.size(), char(0xFF))},
+            {"hex", expected + "past the chip", expected}};
+        for (const auto &[name, text, image] : files)
+            QVERIFY2(parse(QString::fromLatin1(name), text).image == image, name);
+        QVERIFY(!parse("a.hex", srec + S9).ok() && !parse("a.s19", hex).ok() && !parse("a.hex", "").ok());
     }
 
     void refusals_data()
@@ -91,22 +91,6 @@ private slots:
         const Parsed parsed = hex ? parseIntelHex(text) : parseSRecord(text);
         QCOMPARE(parsed.error, error);
         QVERIFY(parsed.image.isEmpty());
-    }
-
-    void chosenByExtensionConfirmedByContent()
-    {
-        for (const char *name : {"a.HEX", "a.ihx"})
-            QCOMPARE(formatOf(QString::fromLatin1(name)), Format::IntelHex);
-        for (const char *name : {"a.s19", "a.S28", "a.s37", "a.srec", "a.mot"})
-            QCOMPARE(formatOf(QString::fromLatin1(name)), Format::SRecord);
-        QCOMPARE(formatOf("a.bin"), Format::Raw);
-        QCOMPARE(formatOf("hex"), Format::Raw);
-        QVERIFY(!parse("a.hex", "S1030000FC").ok());
-        QVERIFY(!parse("a.s19", Eof).ok());
-        QVERIFY(!parse("a.hex", QByteArray()).ok());
-        // A raw image is taken as it is: padded when short, cut when long.
-        QCOMPARE(parse("a.bin", ":not a hex file").image, ":not a hex file" + QByteArray(32768 - 15, char(0xFF)));
-        QCOMPARE(parse("a.bin", QByteArray(40000, 'x')).image, QByteArray(32768, 'x'));
     }
 };
 
