@@ -2,6 +2,8 @@
 
 #include "Files.h"
 
+#include <csignal>
+
 // romivo-board started for one test: the pseudo-terminal it serves, ended with the test.
 class BoardProcess {
 public:
@@ -16,6 +18,7 @@ public:
     ~BoardProcess() { stop(); }
 
     QString path() const { return m_path; }
+    void signal(int number) { ::kill(pid_t(m_process.processId()), number); }
     // Ends the board as a signal does (it saves its chip when told to).
     bool stop()
     {
