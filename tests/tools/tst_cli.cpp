@@ -50,10 +50,6 @@ private slots:
         QVERIFY(help.status == 0 && help.lines.join(u'\n').contains("Exit status"));
         QCOMPARE(cli({"--version"}).lines, QStringList{"romivo-cli 0.1.0"});
         QCOMPARE(cli({"--port=SIM", "blank"}).status, 0);
-        for (const QStringList &bad : {QStringList{}, {"frobnicate"}, {"write"}, {"--wait-board", "-1", "blank"}, {"--port"}, {"--prot", "SIM", "blank"}}) {
-            const Run run = cli(bad);
-            QVERIFY2(run.status == 2 && run.lines.isEmpty() && run.errors.contains("usage: romivo-cli"), qPrintable(bad.join(u' ')));
-        }
         QVERIFY(cli({"--list-ports"}).lines.last().startsWith("SIM"));
         // The board refuses a chip file it could not save before the session starts, not after it.
         QProcess board;
@@ -79,10 +75,6 @@ private slots:
         writeFile(back, QByteArray(32768, char(0xFF)));
         const Run differs = cli({"--port", "SIM", "--sim-chip", chip, "verify", back, "blank"});
         QVERIFY(differs.status == 1 && differs.lines == QStringList{"ERRORE al byte  256"});
-        // (A pseudo-terminal always shows its DSR change, so the simulated board shows its absence.)
-        const Run noBoard = cli({"--port", "SIM", "--sim-fault", "no-dsr", "--wait-board", "0.3", "blank"});
-        QVERIFY(noBoard.status == 2 && noBoard.lines.isEmpty() && noBoard.errors.contains("no board seen on SIM"));
-        QCOMPARE(cli({"--port", "SIM", "--sim-fault", "nonsense", "blank"}).status, 2);
         // A run that cannot keep its simulated chip does not pass.
         QCOMPARE(QProcess::execute("chattr", {"+i", chip}), 0);
         const Run unsaved = cli({"--port", "SIM", "--sim-chip", chip, "read", back});
@@ -112,6 +104,11 @@ private slots:
         QTest::newRow("port that does not open") << "--port /dev/romivo-no-such-port blank" << "/dev/romivo-no-such-port";
         QTest::newRow("no port") << "--sim-chip %1/chip.bin blank" << "--port is required";
         QTest::newRow("simulated chip with a real port") << "--port /dev/ttyS0 --sim-chip %1/chip.bin blank" << "with --port SIM only";
+        // (A pseudo-terminal always shows its DSR change, so the simulated board shows its absence.)
+        QTest::newRow("no board seen") << sim + "--sim-fault no-dsr --wait-board 0.3 blank" << "no board seen on SIM";
+        QTest::newRow("unknown fault") << sim + "--sim-fault nonsense blank" << "no such fault";
+        for (const char *bad : {"", "frobnicate", "write", "--wait-board -1 blank", "--port", "--prot SIM blank"})
+            QTest::addRow("usage '%s'", bad) << bad << "usage: romivo-cli";
     }
     void refusedBeforeAnythingIsSent()
     {
