@@ -17,33 +17,12 @@ QString blankOrVerified(Press p) { return p == Press::Blank ? "IL CHIP E' VUOTO"
 class TestSession : public QObject {
     Q_OBJECT
 private slots:
-    void wholeWrite()
-    {
-        Bench b("stray=00FF41");  // bytes after the question's answer change nothing
-        b.port.board().sendUnasked(QByteArray::fromHex("00ff0a"));
-        const QByteArray image = randomImage(Chip::Size);
-        const QString path = b.file("rom.bin", image);
-        QCOMPARE(b.run(Press::Write, path).outcome, Outcome::Written);
-        QList<QByteArray> expected{QByteArray::fromHex("ff471c")};
-        for (int at = 0; at < Chip::Size; at += 8) {
-            expected << image.mid(at, 8);
-            if ((at + 8) % Frame::BlockSize == 0)
-                expected << NextBlock;
-        }
-        QVERIFY(b.port.sends() == expected);
-        QCOMPARE(b.chip().contents(), image);
-        QCOMPARE(b.op.events(), (QStringList{question(Press::Write), "CORRETTO", "<beep>"}));
-        QCOMPARE(b.op.messages(), (QList<OperatorMessage>{{Kind::Question, question(Press::Write), "Romivo"}, {Kind::Result, "CORRETTO", "romivo"}}));
-        QCOMPARE(b.progress.refreshed, QList<int>{32760});
-        QVERIFY(b.idle());
-        QCOMPARE(Bench::contents(path), image);
-    }
-
-    void writeFailures_data()
+    void writes_data()
     {
         QTest::addColumn<QString>("fault");
         QTest::addColumn<int>("nextBlocks");  // next-block frames sent
         QTest::addColumn<int>("dataSends");   // -1: some of the failing block's groups
+        QTest::newRow("whole, stray bytes ignored") << "stray=00FF41" << 64 << 4096;
         QTest::newRow("0x62 inside block 5") << "0x62-during-block=5" << 5 << -1;
         QTest::newRow("0x63 inside block 0") << "0x63-during-block=0" << 0 << -1;
         // The wait ends by the failure or the time-out, after the next block's first group went.
@@ -52,15 +31,20 @@ private slots:
         QTest::newRow("0x62 for block 63") << "0x62-for-ack=63" << 64 << 4096;
         QTest::newRow("silent from block 63") << "silent-after-block=63" << 64 << 4096;
     }
-    void writeFailures()
+    void writes()
     {
         QFETCH(QString, fault);
         QFETCH(int, nextBlocks);
         QFETCH(int, dataSends);
         Bench b(fault);
+        b.port.board().sendUnasked(QByteArray::fromHex("00ff0a"));  // bytes that are not an answer change nothing
         const QByteArray image = randomImage(Chip::Size, 11);
-        QCOMPARE(b.run(Press::Write, b.file("rom.bin", image)).outcome, Outcome::WriteFailed);
-        QCOMPARE(b.op.events().mid(1), (QStringList{"ERRORE", "<beep>"}));
+        const QString path = b.file("rom.bin", image);
+        const bool whole = fault.startsWith("stray");
+        QCOMPARE(b.run(Press::Write, path).outcome, whole ? Outcome::Written : Outcome::WriteFailed);
+        const QString said = whole ? "CORRETTO" : "ERRORE";
+        QCOMPARE(b.op.events(), (QStringList{question(Press::Write), said, "<beep>"}));
+        QCOMPARE(b.op.messages(), (QList<OperatorMessage>{{Kind::Question, question(Press::Write), "Romivo"}, {Kind::Result, said, "romivo"}}));
         QCOMPARE(b.sendsOf(NextBlock), nextBlocks);
         if (dataSends < 0) {  // the group on its way when the failure came still went, nothing after it
             const int groups = b.dataSends() - nextBlocks * 64;
@@ -69,11 +53,17 @@ private slots:
             QCOMPARE(b.dataSends(), dataSends);
             QCOMPARE(b.port.sends().last(), dataSends == 4096 ? NextBlock : image.mid(nextBlocks * Frame::BlockSize, 8));
         }
+        QByteArray wire = QByteArray::fromHex("ff471c");  // every block before the failing one, whole
+        for (int block = 0; block < nextBlocks; ++block)
+            wire += image.mid(block * Frame::BlockSize, Frame::BlockSize) + NextBlock;
+        QVERIFY(b.port.sends().join().startsWith(wire));
         // The board programmed nothing past the failing block, nor took the rest for commands.
         QVERIFY(fault.startsWith("silent") || b.port.board().protocolErrors().isEmpty());
-        const int failing = dataSends < 0 ? nextBlocks : nextBlocks - 1;
-        QCOMPARE(b.chip().contents().mid((failing + 1) * Frame::BlockSize), erased(Chip::Size - (failing + 1) * Frame::BlockSize));
-        QVERIFY(b.idle());
+        const int failing = whole ? 64 : dataSends < 0 ? nextBlocks : nextBlocks - 1;
+        QCOMPARE(b.chip().contents().left(failing * Frame::BlockSize), image.left(failing * Frame::BlockSize));
+        QCOMPARE(b.chip().contents().mid((failing + 1) * Frame::BlockSize), erased(qMax(0, Chip::Size - (failing + 1) * Frame::BlockSize)));
+        QVERIFY(b.progress.refreshed.size() == 1 && (!whole || b.progress.refreshed.first() == 32760));
+        QVERIFY(b.idle() && Bench::contents(path) == image);
     }
 
     void imagesOfEveryKind_data()
