@@ -1,6 +1,5 @@
-// The receive dispatcher over a port whose far end is the test, and the port box's rule.
+// The receive dispatcher over a port whose far end is the test.
 #include "link/FormState.h"
-#include "link/PortName.h"
 #include "link/ReceiveDispatcher.h"
 #include "ScriptedPort.h"
 
@@ -96,32 +95,6 @@ private slots:
         port.inject("first");
         QTRY_COMPARE(seen, "firstsecondthird");
         QCOMPARE(deepest, 2);
-    }
-
-    void portText_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("unixName");     // "-": none; "SIM": the simulated board
-        QTest::addColumn<QString>("windowsName");
-        const char *rows[][3] = {{"22", "/dev/ttyS21", "COM22"}, {"1", "/dev/ttyS0", "COM1"}, {"  3 ", "/dev/ttyS2", "COM3"},
-            {"32767", "/dev/ttyS32766", "COM32767"}, {"32768", "-", "-"}, {"99999999999999999999", "-", "-"}, {"0", "-", "-"},
-            {"-4", "-", "-"}, {"", "-", "-"}, {"   ", "-", "-"}, {"/dev/ttyUSB0", "/dev/ttyUSB0", "/dev/ttyUSB0"},
-            {"ttyACM0", "ttyACM0", "ttyACM0"}, {"COM3", "COM3", "COM3"}, {"3a", "3a", "3a"}, {"SIM", "SIM", "SIM"}, {" sIm ", "SIM", "SIM"}};
-        for (const auto &row : rows)
-            QTest::newRow(row[0]) << row[0] << row[1] << row[2];
-    }
-    void portText()
-    {
-        QFETCH(QString, text);
-        QFETCH(QString, unixName);
-        QFETCH(QString, windowsName);
-        for (const auto &[platform, name] : {std::pair{PortPlatform::Unix, unixName}, {PortPlatform::Windows, windowsName}}) {
-            const PortSelection selected = selectPort(text, platform);
-            using Kind = PortSelection::Kind;
-            QCOMPARE(selected.kind, name == "-" ? Kind::None : name == "SIM" ? Kind::Simulated : Kind::Serial);
-            if (selected.kind == Kind::Serial)
-                QCOMPARE(selected.systemName, name);
-        }
     }
 };
 

@@ -110,6 +110,8 @@ private slots:
         QTest::newRow("too large") << "40000" << "PORTA NON VALIDA: 40000";
         QTest::newRow("missing device") << "/dev/romivo-no-such-port" << "IMPOSSIBILE APRIRE LA PORTA /dev/romivo-no-such-port\n";
         QTest::newRow("not a terminal") << "/dev/null" << "IMPOSSIBILE APRIRE LA PORTA /dev/null\n";
+        QTest::newRow("a number is a serial port") << " 32767 " << "IMPOSSIBILE APRIRE LA PORTA /dev/ttyS32766\n";
+        QTest::newRow("a number with text is a name") << "3a" << "IMPOSSIBILE APRIRE LA PORTA 3a\n";
     }
     void portsThatWillNotOpen()
     {
