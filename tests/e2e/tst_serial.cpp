@@ -1,15 +1,12 @@
 // The real serial control against romivo-board on a pseudo-terminal (or a terminal of the test's
 // own): what the board receives and when, a far end that goes away, and the stream operations at
 // the line rate, stopped and started again at once.
+#include "Bench.h"
 #include "BoardProcess.h"
-#include "Files.h"
-#include "ScriptedOperator.h"
 #include "link/CommandFrame.h"
 #include "link/QtSerialControl.h"
-#include "operations/Session.h"
 
 #include <QElapsedTimer>
-#include <QSignalSpy>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -22,16 +19,6 @@ double cpuSeconds()
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-// The outcome of the operation that `start` begins, once it has ended.
-Outcome outcomeOf(Session &session, const std::function<void()> &start)
-{
-    QSignalSpy finished(&session, &Session::finished);
-    start();
-    if (finished.isEmpty() && !finished.wait(60000))
-        return Outcome::NotStarted;
-    return finished.last().first().value<OperationResult>().outcome;
 }
 
 } // namespace
@@ -76,15 +63,12 @@ private slots:
     void positioningPausesBetweenItsTwoFrames()
     {
         // The first frame is on its way before the pause blocks the thread.
-        QTemporaryDir dir;
-        const QString logPath = dir.filePath("wire.log");
+        SessionBench<QtSerialControl> b;
+        const QString logPath = b.path("wire.log");
         BoardProcess board({"--log", logPath});
-        QtSerialControl port;
-        ScriptedOperator op;
-        Session session(port, op);
-        port.setCommPort(board.path());
-        QVERIFY(port.open());
-        session.service().position("300");
+        b.port.setCommPort(board.path());
+        QVERIFY(b.port.open());
+        b.session.service().position("300");
         QTRY_COMPARE(receivedByBoard(logPath).bytes, QByteArray::fromHex("ff011a ff2c1b"));
         const WireLog log = receivedByBoard(logPath);
         const double gap = log.seconds[3] - log.seconds[2];
@@ -123,37 +107,30 @@ private slots:
     void restartedStreamsTakeNothingOfTheStoppedOne()
     {
         // The chip starts programmed (the write at the line rate is the benchmark's to time).
-        QTemporaryDir dir;
+        SessionBench<QtSerialControl> b;
         const QByteArray image = randomImage(32768);
-        const QString imagePath = dir.filePath("rom.bin"), readPath = dir.filePath("letto.bin");
-        writeFile(imagePath, image);
+        const QString imagePath = writeFile(b.path("rom.bin"), image), readPath = b.path("letto.bin");
         BoardProcess board({"--paced", "--chip", imagePath});
-
-        QtSerialControl port;
-        ScriptedOperator op;
-        Session session(port, op);
-        port.setCommPort(board.path());
-        QVERIFY2(port.open(), qPrintable(port.lastError().reason));
-        QElapsedTimer wall;
+        b.port.setCommPort(board.path());
+        QVERIFY2(b.port.open(), qPrintable(b.port.lastError().reason));
         // A read stopped after a second, then started again at once: the board is still sending the
         // first stream when the second is asked for, and none of it may reach the file.
-        session.read().Command6_Click(readPath);
+        b.press(Press::Read, readPath);
         QTest::qWait(1000);
-        QCOMPARE(outcomeOf(session, [&] { session.read().Command6_Click(readPath); }), Outcome::Stopped);
+        QCOMPARE(b.run(Press::Read, readPath).outcome, Outcome::Stopped);
+        QElapsedTimer wall;
         wall.start();
         const double cpu = cpuSeconds();
-        QCOMPARE(outcomeOf(session, [&] { session.read().Command6_Click(readPath); }), Outcome::ReadDone);
-        const double readWall = wall.elapsed() / 1000.0;
-        const double readCpu = cpuSeconds() - cpu;
+        QCOMPARE(b.run(Press::Read, readPath).outcome, Outcome::ReadDone);
+        const double readWall = wall.elapsed() / 1000.0, readCpu = cpuSeconds() - cpu;
         QVERIFY(readFile(readPath) == image);
-
         // The same for a verify stopped by the blank-check button.
-        session.check().Command7_Click(imagePath);
+        b.press(Press::Verify, imagePath);
         QTest::qWait(1000);
-        QCOMPARE(outcomeOf(session, [&] { session.check().Command8_Click(); }), Outcome::Stopped);
-        QCOMPARE(outcomeOf(session, [&] { session.check().Command7_Click(imagePath); }), Outcome::Verified);
+        QCOMPARE(b.run(Press::Blank).outcome, Outcome::Stopped);
+        QCOMPARE(b.run(Press::Verify, imagePath).outcome, Outcome::Verified);
         // A programmed chip is not blank: the board is stopped at location 0.
-        QCOMPARE(outcomeOf(session, [&] { session.check().Command8_Click(); }), Outcome::NotBlank);
+        QCOMPARE(b.run(Press::Blank).outcome, Outcome::NotBlank);
 
         qInfo("paced read: %.2f s wall, %.2f s CPU (line limit 17.07 s)", readWall, readCpu);
         // Waiting for the board must not keep a core busy.

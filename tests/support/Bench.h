@@ -26,27 +26,17 @@ struct RecordedProgress : ProgressDisplay {
 enum class Press { Write, Read, Verify, Blank };
 Q_DECLARE_METATYPE(Press)
 
-// A session over the software board with a scripted operator, in a temporary directory.
-struct Bench {
-    SimulatedSerialControl port;
+// A session over `Port` with a scripted operator, in a temporary directory.
+template <typename Port>
+struct SessionBench {
+    Port port;
     ScriptedOperator op;
     Session session{port, op};
     FormState &state = session.state();
     RecordedProgress progress{state};
     QTemporaryDir dir;
 
-    explicit Bench(const QString &fault = {})
-    {
-        BoardFaults faults;
-        if (!fault.isEmpty() && !faults.apply(fault, nullptr))
-            qFatal("bad fault %s", qPrintable(fault));
-        port.board().setFaults(faults);
-        session.setProgressDisplay(&progress);
-        port.open();
-        QTest::qWait(1);  // the DSR change at open
-        port.clearRecords();
-    }
-
+    SessionBench() { session.setProgressDisplay(&progress); }
     void press(Press which, const QString &path = {})
     {
         switch (which) {
@@ -65,8 +55,22 @@ struct Bench {
             return {Outcome::NotStarted, -1};
         return finished.last().first().value<OperationResult>();
     }
-
     QString path(const QString &name) const { return dir.filePath(name); }
+};
+
+// The session over the software board, open, with the board's faults.
+struct Bench : SessionBench<SimulatedSerialControl> {
+    explicit Bench(const QString &fault = {})
+    {
+        BoardFaults faults;
+        if (!fault.isEmpty() && !faults.apply(fault, nullptr))
+            qFatal("bad fault %s", qPrintable(fault));
+        port.board().setFaults(faults);
+        port.open();
+        QTest::qWait(1);  // the DSR change at open
+        port.clearRecords();
+    }
+
     QString file(const QString &name, const QByteArray &contents) const { return writeFile(path(name), contents); }
     static QByteArray contents(const QString &path) { return readFile(path); }
     Eprom27C256 &chip() { return port.board().chip(); }
