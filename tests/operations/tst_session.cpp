@@ -185,11 +185,9 @@ private slots:
         b.chip().load(chip);
         b.port.line().setReadChunk(chunk);
         const QString path = existing < 0 ? b.path("letto.bin") : b.file("letto.bin", old);
-        QSignalSpy finished(&b.session, &Session::finished);
         b.press(Press::Read, path);
         QVERIFY(b.progress.refreshing && b.progress.shown);
-        QVERIFY(finished.wait(60000));
-        QCOMPARE(finished.first().first().value<OperationResult>().outcome, Outcome::ReadDone);
+        QTRY_COMPARE_WITH_TIMEOUT(b.outcomes, QList<int>{int(Outcome::ReadDone)}, 60000);
         QCOMPARE(b.op.messages(), (QList<OperatorMessage>{{Kind::Question, question(Press::Read), "Romivo"}, {Kind::Result, "TERMINATO", "romivo"}}));
         QCOMPARE(Bench::contents(path), chip + old.mid(Chip::Size));
         QVERIFY(b.idle());
@@ -225,7 +223,6 @@ private slots:
         Bench b(write ? "" : "short-stream=10");
         const QString image = b.file("ff.bin", erased()), target = b.path("letto.bin");
         auto pathFor = [&](Press p) { return p == Press::Read ? target : image; };
-        QSignalSpy finished(&b.session, &Session::finished);
         if (write) {  // served in the write's first event-loop pass, as a click would be
             QTimer::singleShot(0, [&] { b.press(pressed, pathFor(pressed)); });
             b.press(running, image);
@@ -233,13 +230,10 @@ private slots:
             b.press(running, pathFor(running));
             QVERIFY(QTest::qWaitFor([&] { return b.state.currentAddress == 10; }));
             QTest::qWait(50);
-            QVERIFY(finished.isEmpty() && !b.idle());
+            QVERIFY(b.outcomes.isEmpty() && !b.idle());
             b.press(pressed, pathFor(pressed));
         }
-        QList<int> seen;
-        for (const QList<QVariant> &signal : finished)
-            seen << int(signal.first().value<OperationResult>().outcome);
-        QCOMPARE(seen, outcomes);
+        QCOMPARE(b.outcomes, outcomes);
         QStringList boxes(questions, question(running));
         if (write)
             boxes << "ERRORE";

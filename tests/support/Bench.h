@@ -35,8 +35,13 @@ struct SessionBench {
     FormState &state = session.state();
     RecordedProgress progress{state};
     QTemporaryDir dir;
+    QList<int> outcomes;  // of every operation that ended, in order
 
-    SessionBench() { session.setProgressDisplay(&progress); }
+    SessionBench()
+    {
+        session.setProgressDisplay(&progress);
+        QObject::connect(&session, &Session::finished, [this](OperationResult r) { outcomes << int(r.outcome); });
+    }
     void press(Press which, const QString &path = {})
     {
         switch (which) {
