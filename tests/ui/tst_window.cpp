@@ -232,11 +232,10 @@ private slots:
     {
         Window w;
         ProgressWindow &progress = w.form.progress();
-        QTRY_VERIFY(progress.existing());  // made on the first tick, not shown
-        Form2 *form2 = progress.existing();
         w.session.state().currentAddress = 512;
-        QTRY_COMPARE(form2->textAvanzLoc()->text(), "512");
-        QVERIFY(!form2->isVisible());
+        QTRY_VERIFY(progress.existing() && progress.existing()->textAvanzLoc()->text() == "512");  // made on a tick
+        Form2 *form2 = progress.existing();
+        QVERIFY(!form2->isVisible());  // a tick never shows it
         progress.setRefreshing(false);
         progress.setShown(true);
         w.session.state().currentAddress = 32768;
@@ -258,10 +257,8 @@ private slots:
         QLineEdit *box = w.box("textNomeFile");
         // It starts on the working directory, highlighted after its ancestors, with the box empty.
         QVERIFY(dir1->path() == QDir::currentPath() && file1->path() == dir1->path() && box->text().isEmpty());
-        QCOMPARE(dir1->currentItem()->text().trimmed(), QFileInfo(QDir::currentPath()).fileName());
-        QCOMPARE(dir1->item(0)->text(), "/");
-        QVERIFY(dir1->setPath("/"));
-        QCOMPARE(box->text(), "//");
+        QVERIFY(dir1->currentItem()->text().trimmed() == QFileInfo(QDir::currentPath()).fileName() && dir1->item(0)->text() == "/");
+        QVERIFY(dir1->setPath("/") && box->text() == "//");
         QVERIFY(dir1->setPath(m_root + "/lavori"));
         QVERIFY(box->text() == m_root + "/lavori/" && entries(file1) == QStringList{"note.txt"});
         w.form.show();
