@@ -252,23 +252,12 @@ QString failureOf(const QStringList &history)
 class TestSoak : public QObject {
     Q_OBJECT
 private slots:
-    // Histories that once failed, kept as they were shrunk.
-    void foundHistories_data()
-    {
-        QTest::addColumn<QString>("history");
-        QTest::newRow("write stopped by the end of the history") << "port SIM\nconnect\nfile short.bin\nwrite";
-    }
-    void foundHistories()
-    {
-        QFETCH(QString, history);
-        const QString failure = failureOf(history.split(u'\n'));
-        QVERIFY2(failure.isEmpty(), qPrintable(failure));
-    }
-
     void randomHistories()
     {
         const auto number = [](const char *name, int fallback) { return qEnvironmentVariableIsSet(name) ? qEnvironmentVariableIntValue(name) : fallback; };
         const int count = number("ROMIVO_SOAK_HISTORIES", 20), length = number("ROMIVO_SOAK_LENGTH", 40), first = number("ROMIVO_SOAK_SEED", 1);
+        // A history that once failed: a write stopped by the end of the history.
+        QCOMPARE(failureOf({"port SIM", "connect", "file short.bin", "write"}), QString());
         for (int seed = first; seed < first + count; ++seed) {
             const QStringList history = randomHistory(quint32(seed), length);
             const QString failure = failureOf(history);

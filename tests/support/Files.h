@@ -31,17 +31,14 @@ inline QByteArray randomImage(int size, quint32 seed = 7)
 
 inline QByteArray erased(int size = 32768) { return QByteArray(size, char(0xFF)); }
 
-// A file unwritable even for root while the guard lives (none: no file).
+// Makes a file unwritable even for root while the guard lives (an empty path: no file).
 struct Immutable {
-    explicit Immutable(const QString &path) : path(path)
-    {
-        ok = !path.isEmpty() && QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+i"), path}) == 0;
-    }
+    explicit Immutable(const QString &path) : path(path), ok(!path.isEmpty() && QProcess::execute("chattr", {"+i", path}) == 0) {}
     ~Immutable()
     {
         if (ok)
-            QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-i"), path});
+            QProcess::execute("chattr", {"-i", path});
     }
-    QString path;
-    bool ok = false;
+    const QString path;
+    const bool ok;
 };

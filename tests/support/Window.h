@@ -19,13 +19,7 @@ struct Window {
     Window() { form.setEndProgram([this] { ++ends; }); }
 
     template <typename T = QWidget>
-    T *get(const char *name) const
-    {
-        T *widget = form.findChild<T *>(QString::fromLatin1(name));
-        if (!widget)
-            qFatal("no control %s", name);
-        return widget;
-    }
+    T *get(const char *name) const { return form.findChild<T *>(QString::fromLatin1(name)); }
     QPushButton *button(const char *name) const { return get<QPushButton>(name); }
     QLineEdit *box(const char *name) const { return get<QLineEdit>(name); }
     SimulatedSerialControl &sim() { return port.simulated(); }
