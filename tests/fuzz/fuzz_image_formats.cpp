@@ -1,6 +1,8 @@
 // The Intel HEX and S-record readers over any file contents: the first byte picks the reader.
 #include "operations/ImageFormats.h"
 
+#include <QDirIterator>
+#include <QFile>
 #include <cstdio>
 #include <cstdlib>
 
@@ -15,3 +17,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         std::abort();
     return 0;
 }
+
+#ifndef ROMIVO_FUZZ
+// Without libFuzzer: the committed corpus (the directories given), the inputs that once made the
+// target fail among them, replayed as a test.
+int main(int argc, char **argv)
+{
+    int inputs = 0;
+    for (int i = 1; i < argc; ++i)
+        for (QDirIterator it(QString::fromLocal8Bit(argv[i]), QDir::Files); it.hasNext(); ++inputs) {
+            QFile file(it.next());
+            const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+            LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t *>(bytes.constData()), std::size_t(bytes.size()));
+        }
+    std::printf("%d inputs ran\n", inputs);
+    return inputs == 0 ? 1 : 0;
+}
+#endif
