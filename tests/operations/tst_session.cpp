@@ -24,10 +24,7 @@ struct Service : Bench {
     QList<bool> pending;
     Service()
     {
-        commands.setPause([this](int ms) {
-            if (ms == ServiceCommands::PositionPauseMs)
-                pausedAfterSends << int(port.sends().size());
-        });
+        commands.setPause([this](int ms) { pausedAfterSends << (ms == ServiceCommands::PositionPauseMs ? int(port.sends().size()) : -ms); });
         QObject::connect(&commands, &ServiceCommands::dataRead, [this](const QString &text) { shown << text; });
         QObject::connect(&commands, &ServiceCommands::readPending, [this](bool on) { pending << on; });
     }
@@ -178,9 +175,7 @@ private slots:
         // The stop byte after the first difference, and only then; the rest is not awaited.
         QCOMPARE(b.port.sends(), differs < 0 ? QList<QByteArray>{streamFrame()} : (QList<QByteArray>{streamFrame(), stopByte()}));
         QCOMPARE(b.port.board().streamsStopped(), differs < 0 || differs == 32767 ? 0 : 1);
-        QVERIFY(b.idle());
-        QCOMPARE(b.state.errorFound, 0);
-        QCOMPARE(Bench::contents(path), image);
+        QVERIFY(b.idle() && b.state.errorFound == 0);
     }
 
     void reads_data()

@@ -81,10 +81,7 @@ struct Bench : SessionBench<SimulatedSerialControl> {
     Eprom27C256 &chip() { return port.board().chip(); }
     int sendsOf(const QByteArray &bytes) const { return int(port.sends().count(bytes)); }
     // Sends that carried 8 image bytes.
-    int dataSends() const
-    {
-        return int(std::count_if(port.sends().begin(), port.sends().end(), [](const QByteArray &s) { return s.size() == 8; }));
-    }
+    int dataSends() const { return int(std::count_if(port.sends().begin(), port.sends().end(), [](const QByteArray &s) { return s.size() == 8; })); }
     // Nothing running, no file held, no progress window; the refresh as an operation leaves it,
     // or as a refusal before any start leaves it (running since start-up).
     bool idle(bool refreshing = false) const
