@@ -71,6 +71,8 @@ private slots:
         QCOMPARE(answer(frame(0, CommandCode::CounterClock) + frame(0x00, CommandCode::WriteData)), QByteArray(1, '\0'));
         board.receive(frame(0, CommandCode::CeLow) + frame(0, CommandCode::OeLow) + frame(0, CommandCode::DirOut), 1);
         QVERIFY(board.ceLow() && board.oeLow() && board.busTowardsChip() && board.protocolErrors().isEmpty());
+        board.receive(frame(0, CommandCode::CeHigh) + frame(0, CommandCode::OeHigh) + frame(0, CommandCode::DirIn), 2);
+        QVERIFY(!board.ceLow() && !board.oeLow() && !board.busTowardsChip());
     }
 
     void badInputIsRecordedNotActedOn()

@@ -1,5 +1,6 @@
-// The receive dispatcher over a port whose far end is the test.
+// The receive dispatcher over a port whose far end is the test, and the port box's rule.
 #include "link/FormState.h"
+#include "link/PortName.h"
 #include "link/ReceiveDispatcher.h"
 #include "link/SerialControl.h"
 
@@ -125,6 +126,15 @@ private slots:
         port.inject("first");
         QTRY_COMPARE(seen, "firstsecondthird");
         QCOMPARE(deepest, 2);
+    }
+
+    void portBoxRuleOnBothSystems()
+    {
+        const std::tuple<const char *, const char *, const char *> rows[] = {
+            {" 22 ", "/dev/ttyS21", "COM22"}, {"ttyACM0", "ttyACM0", "ttyACM0"}, {"32768", "", ""}, {" sIm ", "", ""}};
+        for (const auto &[text, unixName, windowsName] : rows)
+            QVERIFY2(selectPort(text, PortPlatform::Unix).systemName == unixName && selectPort(text, PortPlatform::Windows).systemName == windowsName, text);
+        QCOMPARE(selectPort("SIM", PortPlatform::Unix).kind, PortSelection::Kind::Simulated);
     }
 };
 

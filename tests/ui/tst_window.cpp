@@ -137,6 +137,7 @@ private slots:
         QTRY_COMPARE(w.op.texts(), QStringList{"PORTA NON APERTA: I COMANDI NON VENGONO INVIATI. PREMERE CONNECT"});
         QVERIFY(w.connectSim());
         w.sim().losePort("cable pulled");
+        w.sim().losePort("cable pulled");  // told once
         QVERIFY(w.connectText() == "CONNECT" && w.operationsEnabled(false));
         QTRY_COMPARE(w.op.messages().size(), 2);
         QCOMPARE(w.op.messages().last(), (OperatorMessage{OperatorMessage::Kind::Failure, "COLLEGAMENTO PERSO SULLA PORTA SIM\ncable pulled", "Romivo"}));
