@@ -36,9 +36,7 @@ struct Window {
     }
     bool operationsEnabled(bool enabled) const
     {
-        for (const char *name : {"Command3", "Command6", "Command7", "Command8"})
-            if (button(name)->isEnabled() != enabled)
-                return false;
-        return true;
+        const auto is = [&](const char *name) { return button(name)->isEnabled() == enabled; };
+        return is("Command3") && is("Command6") && is("Command7") && is("Command8");
     }
 };

@@ -8,11 +8,8 @@
 
 namespace {
 
-struct Run {
-    int status = -1;
-    QStringList lines;  // standard output
-    QString errors;     // standard error
-};
+// A finished run: its exit status, its standard output's lines and its standard error.
+struct Run { int status = -1; QStringList lines; QString errors; };
 
 Run cli(const QStringList &arguments)
 {
