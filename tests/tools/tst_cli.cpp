@@ -72,6 +72,8 @@ private slots:
         writeFile(back, QByteArray(32768, char(0xFF)));
         const Run differs = cli({"--port", "SIM", "--sim-chip", chip, "verify", back, "blank"});
         QVERIFY(differs.status == 1 && differs.lines == QStringList{"ERRORE al byte  256"});
+        // A raw image of another size is taken as the window takes it only when asked.
+        QCOMPARE(cli({"--port", "SIM", "--sim-chip", chip, "--any-size", "verify", writeFile(back, image.left(300))}).status, 0);
         // A run that cannot keep its simulated chip does not pass.
         QCOMPARE(QProcess::execute("chattr", {"+i", chip}), 0);
         const Run unsaved = cli({"--port", "SIM", "--sim-chip", chip, "read", back});
@@ -96,6 +98,7 @@ private slots:
         QTest::newRow("S-record cut short") << sim + "write %1/cut.s19" << "no termination record";
         QTest::newRow("name the locale cannot spell") << sim + "write %1/fw$'\\xff'.bin" << "not valid text";
         QTest::newRow("bad HEX line") << sim + "write %1/bad.hex" << "line 2: bad checksum";
+        QTest::newRow("raw image of another size") << sim + "verify %1/cut.s19.bin" << "43 bytes, not the chip's 32768";
         QTest::newRow("a directory") << sim + "write %1/" << "Nessun file selezionato";
         QTest::newRow("target in a missing directory") << sim + "read %1/nowhere/x.bin" << "cannot open";
         QTest::newRow("port that does not open") << "--port /dev/romivo-no-such-port blank" << "/dev/romivo-no-such-port";
@@ -116,6 +119,7 @@ private slots:
         programmed[5] = 0x12;
         const std::pair<const char *, QByteArray> files[] = {{"chip.bin", programmed}, {"fw\u00ff.bin", programmed},
             {"big.hex", QByteArray(5 << 20, '\n')}, {"cut.s19", "S1130000000102030405060708090A0B0C0D0E0F74\n"},
+            {"cut.s19.bin", "S1130000000102030405060708090A0B0C0D0E0F74\n"},
             {"bad.hex", ":020000001122CB\n:02000000112200\n:00000001FF\n"}};
         for (const auto &[name, bytes] : files)
             writeFile(scratch.filePath(QString::fromUtf8(name)), bytes);

@@ -56,7 +56,10 @@ std::optional<CliOptions> CliOptions::parse(const QStringList &arguments, QStrin
         QStringLiteral("Stop a read, verify or blank check that gets no byte for this long (default 5)."),
         QStringLiteral("SECONDS"));
     const QCommandLineOption quiet(QStringLiteral("quiet"), QStringLiteral("No progress line on standard error."));
-    parser.addOptions({help, version, port, listPorts, simChip, simFault, waitBoard, idleTimeout, quiet});
+    const QCommandLineOption anySize(QStringLiteral("any-size"),
+        QStringLiteral("Take a raw image that is not 32,768 bytes as the window does: a shorter one padded with "
+                       "0xFF, a longer one cut. Without it such an image is refused before anything is sent."));
+    parser.addOptions({help, version, port, listPorts, simChip, simFault, waitBoard, idleTimeout, quiet, anySize});
     parser.addPositionalArgument(QStringLiteral("OPERATION"),
                                  QStringLiteral("write FILE, read FILE, verify FILE or blank, run in order."),
                                  QStringLiteral("OPERATION..."));
@@ -75,6 +78,7 @@ std::optional<CliOptions> CliOptions::parse(const QStringList &arguments, QStrin
         return options;
 
     options.quiet = parser.isSet(quiet);
+    options.anySize = parser.isSet(anySize);
     options.port = parser.value(port);
     options.simChip = parser.value(simChip);
     for (const QString &fault : parser.values(simFault)) {

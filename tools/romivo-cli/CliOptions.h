@@ -19,6 +19,7 @@ struct CliOptions {
     double waitBoardSeconds = 5;
     double idleTimeoutSeconds = 5;
     bool quiet = false;
+    bool anySize = false;  // a raw image of any size is padded or cut, as the window does
     bool listPorts = false;
     bool help = false;
     bool version = false;

@@ -191,6 +191,9 @@ bool CliRunner::loadImage(const QString &path, QByteArray *image)
     QFile file(path);
     if (!QFileInfo::exists(path) || !file.open(QIODevice::ReadOnly))
         return refuseFile(path, QFileInfo::exists(path) ? file.errorString() : QStringLiteral("No such file or directory"));
+    // A raw image of another size is most often the wrong file, or one made for another chip.
+    if (ImageFormats::formatOf(path) == ImageFormats::Format::Raw && file.size() != Chip::Size && !m_options.anySize)
+        return refuseFile(path, QStringLiteral("%1 bytes, not the chip's 32768 (--any-size takes it as the window does)").arg(file.size()));
     const ImageFormats::Parsed parsed = ImageFormats::decode(file);
     if (!parsed.ok())
         return refuseFile(path, parsed.error);
