@@ -108,7 +108,8 @@ private slots:
         QTest::newRow("no board seen") << sim + "--sim-fault no-dsr --wait-board 0.3 blank" << "no board seen on SIM";
         QTest::newRow("unknown fault") << sim + "--sim-fault nonsense blank" << "no such fault";
         for (const char *bad : {"", "frobnicate", "write", "--wait-board -1 blank", "--port", "--prot SIM blank"})
-            QTest::addRow("usage '%s'", bad) << bad << "usage: romivo-cli";
+            QTest::addRow("usage '%s'", bad) << bad << "; see --help";
+        QTest::newRow("unknown option, one line") << "--prot SIM blank" << "romivo-cli: unknown option --prot; see --help\n";
     }
     void refusedBeforeAnythingIsSent()
     {

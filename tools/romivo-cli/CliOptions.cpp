@@ -67,7 +67,13 @@ std::optional<CliOptions> CliOptions::parse(const QStringList &arguments, QStrin
     CliOptions options;
     // The program's name first, as QCommandLineParser expects.
     if (!parser.parse(QStringList{QStringLiteral("romivo-cli")} + arguments)) {
-        *error = parser.errorText();
+        // One line that ends in "; see --help": Qt's own text without its capital and full stop.
+        const QStringList unknown = parser.unknownOptionNames();
+        QString text = parser.errorText();
+        if (text.endsWith(u'.'))
+            text.chop(1);
+        *error = unknown.isEmpty() ? text.left(1).toLower() + text.mid(1)
+                                   : QStringLiteral("unknown option %1%2").arg(unknown.first().size() == 1 ? "-" : "--", unknown.first());
         return std::nullopt;
     }
     options.help = parser.isSet(help);

@@ -27,7 +27,7 @@ int main(int argc, char **argv)
     QString error;
     const std::optional<CliOptions> options = CliOptions::parse(app.arguments().mid(1), &error);
     if (!options) {
-        std::fprintf(stderr, "romivo-cli: %s (usage: romivo-cli [options] OPERATION...; see --help)\n", qPrintable(error));
+        std::fprintf(stderr, "romivo-cli: %s; see --help\n", qPrintable(error));
         return CliRunner::Trouble;
     }
     if (options->help) {
