@@ -160,6 +160,20 @@ private slots:
         QVERIFY(QString::fromUtf8(read.readAllStandardOutput()).startsWith("COLLEGAMENTO PERSO SULLA PORTA "));
     }
 
+    void progressLineClearedBeforeTheResult()
+    {
+        // On a terminal the progress line, drawn while the chip streams at the line rate, is cleared
+        // before the result line is printed.
+        QByteArray chip = erased();
+        chip[1500] = 0x00;
+        BoardProcess board({"--paced", "--chip", writeFile(at("differs.bin"), chip)});
+        QProcess terminal;
+        terminal.start("script", {"-qec", QStringLiteral("%1 --port %2 verify %3").arg(ROMIVO_CLI_TOOL, board.path(), writeFile(at("ff.bin"), erased())), "/dev/null"});
+        QVERIFY(terminal.waitForFinished(20000));
+        const QByteArray out = terminal.readAllStandardOutput();
+        QVERIFY2(out.contains("/32768") && out.contains("\r\x1b[KERRORE al byte  1500\r\n"), out.right(200).constData());
+    }
+
     void writeAsTheBoardReceivesIt()
     {
         // What a write puts on the wire, to the last byte, though the program ends right after it;

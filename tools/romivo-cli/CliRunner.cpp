@@ -27,6 +27,8 @@ QByteArray readBack(const QString &path)
 bool PrintingOperator::show(const OperatorMessage &message)
 {
     if (message.kind != OperatorMessage::Kind::Question) {
+        if (progress)
+            progress->complete();
         std::fputs(qPrintable(message.text + u'\n'), stdout);
         std::fflush(stdout);
     }
@@ -78,6 +80,13 @@ void TerminalProgress::draw()
     m_drawn = true;
 }
 
+void TerminalProgress::complete()
+{
+    if (m_drawn)
+        draw();
+    finish();
+}
+
 void TerminalProgress::finish()
 {
     if (m_drawn)
@@ -93,6 +102,7 @@ CliRunner::CliRunner(const CliOptions &options, QObject *parent)
       m_err(stderr)
 {
     m_session.setProgressDisplay(&m_progress);
+    m_operator.progress = &m_progress;
     m_session.dispatcher().setDsrHandling([this] {
         m_boardSeen = true;
         emit wakeUp();

@@ -13,10 +13,13 @@
 #include <QTimer>
 
 // Answers every question OK and prints every box's text on its own line of standard output.
+class TerminalProgress;
+
 class PrintingOperator : public Operator {
 public:
     bool show(const OperatorMessage &message) override;
     void beep() override {}
+    TerminalProgress *progress = nullptr;  // its line is finished before a message is printed
 };
 
 // One progress line on standard error, redrawn in place while the operation runs.
@@ -25,6 +28,8 @@ class TerminalProgress : public QObject, public ProgressDisplay {
 public:
     TerminalProgress(const FormState &state, bool enabled);
     void begin(const QString &operation);
+    // The line drawn once more with the count reached (100 % for a whole operation), then cleared.
+    void complete();
     void setRefreshing(bool on) override;
     void setShown(bool) override {}
     void refreshNow() override { draw(); }
