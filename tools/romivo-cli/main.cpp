@@ -39,8 +39,17 @@ int main(int argc, char **argv)
         return CliRunner::Success;
     }
     if (options->listPorts) {
-        for (const QSerialPortInfo &port : QSerialPortInfo::availablePorts())
-            std::printf("%s\t%s\n", qPrintable(port.systemLocation()), qPrintable(port.description()));
+        // A USB adapter's ids, maker and serial number tell the board's adapter from any other.
+        for (const QSerialPortInfo &port : QSerialPortInfo::availablePorts()) {
+            QStringList fields{port.systemLocation(), port.description()};
+            if (port.hasVendorIdentifier() && port.hasProductIdentifier())
+                fields << QStringLiteral("%1:%2").arg(port.vendorIdentifier(), 4, 16, QLatin1Char('0')).arg(port.productIdentifier(), 4, 16, QLatin1Char('0'));
+            if (!port.manufacturer().isEmpty())
+                fields << port.manufacturer();
+            if (!port.serialNumber().isEmpty())
+                fields << QStringLiteral("serial ") + port.serialNumber();
+            std::printf("%s\n", qPrintable(fields.join(u'\t')));
+        }
         std::printf("SIM\tthe built-in simulated board\n");
         return CliRunner::Success;
     }
