@@ -158,6 +158,8 @@ private slots:
         QProcess read;
         read.start(ROMIVO_CLI_TOOL, {"--port", paced.path(), "--idle-timeout", "60", "read", at("out.bin")});
         QTest::qWait(1000);
+        const Run held = cli({"--port", paced.path(), "blank"});  // a port another program holds
+        QVERIFY2(held.status == 2 && held.errors.contains("usermod -aG dialout"), qPrintable(held.errors));
         paced.stop();
         QVERIFY(read.waitForFinished(5000) && read.exitCode() == 1);
         QVERIFY(QString::fromUtf8(read.readAllStandardOutput()).startsWith("COLLEGAMENTO PERSO SULLA PORTA "));

@@ -169,7 +169,12 @@ bool CliRunner::openBoard()
     if (!m_port.open()) {
         const LinkError error = m_port.lastError();
         m_err << "romivo-cli: cannot open the port " << (error.port.isEmpty() ? m_options.port : error.port) << ": "
-              << error.reason << Qt::endl;
+              << error.reason;
+        // Refused access is most often a user outside the group that owns serial devices.
+        if (error.kind == LinkError::Kind::AccessDenied)
+            m_err << "; unless another program holds it, join the group that owns it (on Linux: "
+                     "sudo usermod -aG dialout $USER, then log in again)";
+        m_err << Qt::endl;
         return false;
     }
     QEventLoop loop;
