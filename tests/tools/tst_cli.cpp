@@ -72,6 +72,14 @@ private slots:
         writeFile(back, QByteArray(32768, char(0xFF)));
         const Run differs = cli({"--port", "SIM", "--sim-chip", chip, "verify", back, "blank"});
         QVERIFY(differs.status == 1 && differs.lines == QStringList{"ERRORE al byte  256"});
+        // Before a write the chip is read: one that cannot take the image is not written, one that
+        // holds it already is not written again.
+        const Run cannot = cli({"--port", "SIM", "--sim-chip", chip, "write", back});
+        QVERIFY2(cannot.status == 1 && cannot.lines.size() == 1 && cannot.lines.first().startsWith("4 of the chip's locations cannot take the image")
+                     && cannot.lines.first().contains("the first 0x0100: chip 0xDE, image 0xFF"), qPrintable(cannot.lines.join(u'|')));
+        QCOMPARE(readFile(chip), image);
+        QCOMPARE(cli({"--port", "SIM", "--sim-chip", chip, "write", hex}).lines,
+                 (QStringList{"the chip already holds the image: not written again", "VERIFICA ESEGUITA CORRETTAMENTE", "checksum 7F3C 3D75CCFB"}));
         // A write the board took whole, on a chip with a bit that will not program, fails its verify.
         const Run stuck = cli({"--port", "SIM", "--sim-fault", "stuck=0x100:0x01", "write", writeFile(at("zeros.bin"), QByteArray(32768, '\0'))});
         QVERIFY2(stuck.status == 1 && stuck.lines.first() == "CORRETTO" && stuck.lines.last() == "ERRORE al byte  256", qPrintable(stuck.lines.join(u'|')));
@@ -181,17 +189,17 @@ private slots:
 
     void writeAsTheBoardReceivesIt()
     {
-        // What a write puts on the wire, to the last byte, though the program ends right after it;
-        // the board then takes the next command, and ended by a signal it saves the chip it was given.
+        // What a write with its check and verify puts on the wire, to the last byte, though the
+        // program ends right after it; ended by a signal, the board saves the chip it was given.
         const QByteArray image = randomImage(32768);
-        QByteArray wire = QByteArray::fromHex("ff471c");
+        QByteArray wire = QByteArray::fromHex("ff7e1e ff471c");
         for (int block = 0; block < 64; ++block)
             wire += image.mid(block * 512, 512) + QByteArray::fromHex("ff471d");
         writeFile(at("image.bin"), image);
         BoardProcess board({"--log", at("wire.log"), "--save", at("saved.bin")});
-        QCOMPARE(cli({"--port", board.path(), "--no-verify", "write", at("image.bin")}).status, 0);
-        QTRY_COMPARE(receivedByBoard(at("wire.log")).bytes, wire);
-        QCOMPARE(cli({"--port", board.path(), "verify", at("image.bin")}).status, 0);
+        const Run write = cli({"--port", board.path(), "write", at("image.bin")});
+        QCOMPARE(write.lines, (QStringList{"CORRETTO", write.lines.value(1), "VERIFICA ESEGUITA CORRETTAMENTE", write.lines.value(1)}));
+        QTRY_COMPARE(receivedByBoard(at("wire.log")).bytes, wire + QByteArray::fromHex("ff7e1e"));
         QVERIFY(board.stop());
         QCOMPARE(readFile(at("saved.bin")), image);
     }

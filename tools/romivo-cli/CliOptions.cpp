@@ -56,12 +56,14 @@ std::optional<CliOptions> CliOptions::parse(const QStringList &arguments, QStrin
         QStringLiteral("Stop a read, verify or blank check that gets no byte for this long (default 5)."),
         QStringLiteral("SECONDS"));
     const QCommandLineOption quiet(QStringLiteral("quiet"), QStringLiteral("No progress line on standard error."));
+    const QCommandLineOption noCheck(QStringLiteral("no-check"),
+        QStringLiteral("Write without first reading the chip to see that every location can take the image."));
     const QCommandLineOption noVerify(QStringLiteral("no-verify"),
         QStringLiteral("Do not verify the chip against the image after a write that reported CORRETTO."));
     const QCommandLineOption anySize(QStringLiteral("any-size"),
         QStringLiteral("Take a raw image that is not 32,768 bytes as the window does: a shorter one padded with "
                        "0xFF, a longer one cut. Without it such an image is refused before anything is sent."));
-    parser.addOptions({help, version, port, listPorts, simChip, simFault, waitBoard, idleTimeout, quiet, anySize, noVerify});
+    parser.addOptions({help, version, port, listPorts, simChip, simFault, waitBoard, idleTimeout, quiet, anySize, noCheck, noVerify});
     parser.addPositionalArgument(QStringLiteral("OPERATION"),
                                  QStringLiteral("write FILE, read FILE, verify FILE or blank, run in order."),
                                  QStringLiteral("OPERATION..."));
@@ -87,6 +89,7 @@ std::optional<CliOptions> CliOptions::parse(const QStringList &arguments, QStrin
 
     options.quiet = parser.isSet(quiet);
     options.anySize = parser.isSet(anySize);
+    options.noCheck = parser.isSet(noCheck);
     options.port = parser.value(port);
     options.simChip = parser.value(simChip);
     for (const QString &fault : parser.values(simFault)) {
@@ -159,9 +162,12 @@ QString CliOptions::description()
         "programmer board, with the desktop program's own operations and messages.\n"
         "\n"
         "Operations, run in the order given; the first that does not succeed ends the run:\n"
-        "  write FILE    program the chip from FILE, then verify it against FILE (--no-verify:\n"
-        "                not), so that a write takes twice a read's 17 s on a real board: a\n"
-        "                CORRETTO only says that the board took every block\n"
+        "  write FILE    program the chip from FILE: first the chip is read, and nothing is\n"
+        "                written unless every location can take the image (a bit only goes\n"
+        "                from 1 to 0; --no-check skips this) or when it already holds it;\n"
+        "                then the chip is verified against FILE (--no-verify skips this), as\n"
+        "                CORRETTO only says that the board took every block. A write thus\n"
+        "                takes about 3 x 17 s on a real board\n"
         "  read FILE     read the chip into FILE (raw binary)\n"
         "  verify FILE   compare the chip with FILE\n"
         "  blank         check that every location holds 0xFF\n"

@@ -19,7 +19,8 @@ struct CliOptions {
     double waitBoardSeconds = 5;
     double idleTimeoutSeconds = 5;
     bool quiet = false;
-    bool anySize = false;  // a raw image of any size is padded or cut, as the window does
+    bool anySize = false;
+    bool noCheck = false;  // a write goes ahead without reading the chip first  // a raw image of any size is padded or cut, as the window does
     bool listPorts = false;
     bool help = false;
     bool version = false;

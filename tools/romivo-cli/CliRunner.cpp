@@ -10,6 +10,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QTemporaryDir>
 #include <cstdio>
 #include <unistd.h>
 
@@ -26,7 +27,7 @@ QByteArray readBack(const QString &path)
 
 bool PrintingOperator::show(const OperatorMessage &message)
 {
-    if (message.kind != OperatorMessage::Kind::Question) {
+    if (message.kind != OperatorMessage::Kind::Question && !silent) {
         if (progress)
             progress->complete();
         std::fputs(qPrintable(message.text + u'\n'), stdout);
@@ -230,6 +231,10 @@ int CliRunner::runStep(const CliOptions::Step &step)
         return Trouble;
     }
 
+    if (step.kind == Kind::Write && namesFile && !m_options.noCheck) {
+        if (const std::optional<int> status = checkBeforeWrite(image))
+            return *status;
+    }
     m_progress.begin(stepName(step.kind));
     m_result.reset();
     switch (step.kind) {
@@ -277,6 +282,40 @@ int CliRunner::runStep(const CliOptions::Step &step)
         break;
     }
     return Trouble;
+}
+
+std::optional<int> CliRunner::checkBeforeWrite(const QByteArray &image)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("chip.bin"));
+    m_progress.begin(QStringLiteral("check"));
+    m_result.reset();
+    m_operator.silent = true;
+    m_session.read().Command6_Click(path);
+    const bool read = m_result || waitForResult();
+    m_operator.silent = false;
+    if (m_portLost)
+        return reportLostPort();
+    if (!read || m_result->outcome != Outcome::ReadDone)
+        return m_interrupted ? Interrupted : Failure;
+    const QByteArray chip = readBack(path);
+    if (chip == image) {
+        m_out << "the chip already holds the image: not written again" << Qt::endl;
+        return Success;
+    }
+    int refusing = 0;
+    int first = -1;
+    for (int at = 0; at < Chip::Size; ++at) {
+        if ((quint8(chip.at(at)) & quint8(image.at(at))) != quint8(image.at(at)) && refusing++ == 0)
+            first = at;
+    }
+    if (refusing == 0)
+        return std::nullopt;
+    const auto hex = [](int value, int digits) { return QStringLiteral("0x%1").arg(value, digits, 16, QLatin1Char('0')).toUpper().replace(u'X', u'x'); };
+    m_out << refusing << " of the chip's locations cannot take the image (a bit would have to go from 0 to 1), the first "
+          << hex(first, 4) << ": chip " << hex(quint8(chip.at(first)), 2) << ", image " << hex(quint8(image.at(first)), 2)
+          << "; nothing was written" << Qt::endl;
+    return Failure;
 }
 
 bool CliRunner::waitForResult()

@@ -20,6 +20,7 @@ public:
     bool show(const OperatorMessage &message) override;
     void beep() override {}
     TerminalProgress *progress = nullptr;  // its line is finished before a message is printed
+    bool silent = false;                   // the check before a write reads the chip without a word
 };
 
 // One progress line on standard error, redrawn in place while the operation runs.
@@ -66,6 +67,9 @@ private:
     // Runs the event loop until the running operation announces its end; false when it stalled,
     // was interrupted or lost its port instead.
     bool waitForResult();
+    // Before a write: reads the chip and tells whether every location can take the image (bits only
+    // go from 1 to 0). A status when the write is not to go ahead; nothing when it is.
+    std::optional<int> checkBeforeWrite(const QByteArray &image);
     void printChecksum(const QByteArray &image);
     bool saveSimulatedChip();
     // Reads and decodes a write's or verify's image before anything is sent; false, said, when
