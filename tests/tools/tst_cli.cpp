@@ -78,6 +78,8 @@ private slots:
         QVERIFY2(cannot.status == 1 && cannot.lines.size() == 1 && cannot.lines.first().startsWith("4 of the chip's locations cannot take the image")
                      && cannot.lines.first().contains("the first 0x0100: chip 0xDE, image 0xFF"), qPrintable(cannot.lines.join(u'|')));
         QCOMPARE(readFile(chip), image);
+        const Run stalled = cli({"--port", "SIM", "--sim-fault", "short-stream=100", "--idle-timeout", "0.3", "write", hex});
+        QVERIFY(stalled.status == 1 && stalled.lines == QStringList{"FERMATO: NESSUN DATO DAL CHIP ALLA LOCAZIONE 100"});
         QCOMPARE(cli({"--port", "SIM", "--sim-chip", chip, "write", hex}).lines,
                  (QStringList{"the chip already holds the image: not written again", "VERIFICA ESEGUITA CORRETTAMENTE", "checksum 7F3C 3D75CCFB"}));
         // A write the board took whole, on a chip with a bit that will not program, fails its verify.

@@ -347,6 +347,7 @@ bool CliRunner::waitForResult()
     if (stalled && !m_result) {
         m_session.stop();
         m_progress.finish();
+        m_operator.silent = false;  // a stall is told, also in the check before a write
         m_operator.show(Messages::message(MessageId::Stalled, {{}, {}, m_session.state().currentAddress}));
         return false;
     }
