@@ -84,6 +84,7 @@ void ChipCheck::check(const QByteArray &bytes, const QByteArray &expected, bool 
         if (state.currentAddress > Chip::LastLocation)
             break;
         if (byte != expected.at(state.currentAddress)) {
+            m_differingByte = quint8(byte);
             abortAtDifference(verify);
             break;
         }
@@ -128,10 +129,12 @@ void ChipCheck::end(bool verify)
         state.errorFound = 0;
         if (m_context.operationFile.isOpen())
             m_context.operationFile.close();
-        m_context.announce({equal ? Outcome::Verified : Outcome::Differs, equal ? state.currentAddress : m_differenceAt});
+        m_context.announce({equal ? Outcome::Verified : Outcome::Differs, equal ? state.currentAddress : m_differenceAt,
+                            equal ? -1 : m_differingByte});
     } else {
         m_context.op.show(Messages::message(equal ? MessageId::Blank : MessageId::NotBlank));
         state.errorFound = 0;
-        m_context.announce({equal ? Outcome::Blank : Outcome::NotBlank, equal ? state.currentAddress : m_differenceAt});
+        m_context.announce({equal ? Outcome::Blank : Outcome::NotBlank, equal ? state.currentAddress : m_differenceAt,
+                            equal ? -1 : m_differingByte});
     }
 }

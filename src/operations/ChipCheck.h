@@ -34,4 +34,5 @@ private:
     QByteArray m_erased;       // what the blank check compares against
     bool m_aborting = false;   // the abort's yield is under way
     int m_differenceAt = 0;    // the location of the last difference found
+    int m_differingByte = -1;  // and the chip's byte there
 };

@@ -20,10 +20,12 @@ enum class Outcome {
     Cancelled,        // the question was answered Cancel
 };
 
-// A finished operation: its outcome, and the location where one applies (Differs).
+// A finished operation: its outcome, the location where one applies (Differs), and there the
+// byte the chip gave (Differs, NotBlank; -1 where none was read).
 struct OperationResult {
     Outcome outcome = Outcome::NotStarted;
     int location = 0;
+    int chipByte = -1;
 };
 
 Q_DECLARE_METATYPE(OperationResult)

@@ -3,6 +3,8 @@
 #include "BoardProcess.h"
 #include "Files.h"
 
+#include "operations/ImageFormats.h"
+
 #include <csignal>
 #include <sys/stat.h>
 
@@ -21,6 +23,12 @@ Run cli(const QStringList &arguments)
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
             QString::fromUtf8(process.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts),
             QString::fromUtf8(process.readAllStandardError())};
+}
+
+// "SUM16 CRC32" in upper-case hexadecimal, as labels give them.
+QString checksumOf(const QByteArray &image)
+{
+    return QStringLiteral("%1 %2").arg(ImageFormats::byteSum(image), 4, 16, QChar('0')).arg(ImageFormats::crc32(image), 8, 16, QChar('0')).toUpper();
 }
 
 // Started, then interrupted or left to end when `after` has run: its exit status.
@@ -47,7 +55,11 @@ private slots:
         QVERIFY(help.status == 0 && help.lines.join(u'\n').contains("Exit status"));
         QCOMPARE(cli({"--version"}).lines, QStringList{"romivo-cli 0.1.0"});
         QCOMPARE(cli({"--port=SIM", "blank"}).status, 0);
-        QVERIFY(cli({"--list-ports"}).lines.last().startsWith("SIM"));
+        // One port a line, its device and description first, the simulated board last.
+        const Run ports = cli({"--list-ports"});
+        QCOMPARE(ports.lines.last(), "SIM\tthe built-in simulated board");
+        for (const QString &line : ports.lines)
+            QVERIFY2(line.count(u'\t') >= 1 && !line.startsWith(u'\t'), qPrintable(line));
         // The board refuses a chip file it could not save before the session starts, not after it.
         QProcess board;
         board.start(ROMIVO_BOARD_TOOL, {"--save", "/nonexistent-romivo/chip.bin"});
@@ -62,29 +74,37 @@ private slots:
         image.replace(0x100, 4, QByteArray::fromHex("deadbeef"));
         const Run first = cli({"--port", "sim", "--sim-chip", chip, "write", hex});  // verified after it
         QCOMPARE(first.status, 0);
-        QCOMPARE(first.lines, (QStringList{"CORRETTO", "checksum 7F3C 3D75CCFB", "VERIFICA ESEGUITA CORRETTAMENTE", "checksum 7F3C 3D75CCFB"}));
+        QCOMPARE(first.lines, (QStringList{"write: ok, checksum 7F3C 3D75CCFB [CORRETTO]",
+                                           "verify: ok, checksum 7F3C 3D75CCFB [VERIFICA ESEGUITA CORRETTAMENTE]"}));
         QCOMPARE(readFile(chip), image);
         // A later run sees the same chip; a difference ends the run at its location.
         const Run second = cli({"--port", "SIM", "--sim-chip", chip, "read", back, "blank"});
         QCOMPARE(second.status, 1);
-        QCOMPARE(second.lines, (QStringList{"TERMINATO", "checksum 7F3C 3D75CCFB", "IL CHIP NON E' VUOTO"}));
+        QCOMPARE(second.lines, (QStringList{"read: ok, checksum 7F3C 3D75CCFB [TERMINATO]",
+                                            "blank: not blank at 0x0100 (chip 0xDE) [IL CHIP NON E' VUOTO]"}));
         QCOMPARE(readFile(back), image);
         writeFile(back, QByteArray(32768, char(0xFF)));
         const Run differs = cli({"--port", "SIM", "--sim-chip", chip, "verify", back, "blank"});
-        QVERIFY(differs.status == 1 && differs.lines == QStringList{"ERRORE al byte  256"});
+        QCOMPARE(differs.lines, QStringList{"verify: differs at 0x0100 (chip 0xDE, file 0xFF) [ERRORE al byte  256]"});
+        QCOMPARE(differs.status, 1);
         // Before a write the chip is read: one that cannot take the image is not written, one that
         // holds it already is not written again.
         const Run cannot = cli({"--port", "SIM", "--sim-chip", chip, "write", back});
-        QVERIFY2(cannot.status == 1 && cannot.lines.size() == 1 && cannot.lines.first().startsWith("4 of the chip's locations cannot take the image")
-                     && cannot.lines.first().contains("the first 0x0100: chip 0xDE, image 0xFF"), qPrintable(cannot.lines.join(u'|')));
+        QCOMPARE(cannot.lines, QStringList{"write: refused, 4 of the chip's locations cannot take the image (a bit would have to go "
+                                           "from 0 to 1), the first 0x0100 (chip 0xDE, image 0xFF); nothing was written"});
+        QCOMPARE(cannot.status, 1);
         QCOMPARE(readFile(chip), image);
         const Run stalled = cli({"--port", "SIM", "--sim-fault", "short-stream=100", "--idle-timeout", "0.3", "write", hex});
-        QVERIFY(stalled.status == 1 && stalled.lines == QStringList{"FERMATO: NESSUN DATO DAL CHIP ALLA LOCAZIONE 100"});
+        QCOMPARE(stalled.lines, QStringList{"write: stalled at 0x0064 in the check before writing; nothing was written "
+                                            "[FERMATO: NESSUN DATO DAL CHIP ALLA LOCAZIONE 100]"});
+        QCOMPARE(stalled.status, 1);
         QCOMPARE(cli({"--port", "SIM", "--sim-chip", chip, "write", hex}).lines,
-                 (QStringList{"the chip already holds the image: not written again", "VERIFICA ESEGUITA CORRETTAMENTE", "checksum 7F3C 3D75CCFB"}));
+                 (QStringList{"write: unchanged, the chip already holds the image (not written again), checksum 7F3C 3D75CCFB",
+                              "verify: ok, checksum 7F3C 3D75CCFB [VERIFICA ESEGUITA CORRETTAMENTE]"}));
         // A write the board took whole, on a chip with a bit that will not program, fails its verify.
         const Run stuck = cli({"--port", "SIM", "--sim-fault", "stuck=0x100:0x01", "write", writeFile(at("zeros.bin"), QByteArray(32768, '\0'))});
-        QVERIFY2(stuck.status == 1 && stuck.lines.first() == "CORRETTO" && stuck.lines.last() == "ERRORE al byte  256", qPrintable(stuck.lines.join(u'|')));
+        QVERIFY2(stuck.status == 1 && stuck.lines.first().endsWith("[CORRETTO]")
+                     && stuck.lines.last() == "verify: differs at 0x0100 (chip 0x01, file 0x00) [ERRORE al byte  256]", qPrintable(stuck.lines.join(u'|')));
         // A raw image of another size is taken as the window takes it only when asked.
         QCOMPARE(cli({"--port", "SIM", "--sim-chip", chip, "--any-size", "verify", writeFile(back, image.left(300))}).status, 0);
         // A run that cannot keep its simulated chip does not pass.
@@ -92,6 +112,77 @@ private slots:
         const Run unsaved = cli({"--port", "SIM", "--sim-chip", chip, "read", back});
         QProcess::execute("chattr", {"-i", chip});
         QVERIFY2(unsaved.status == 2 && unsaved.errors.contains("cannot save the simulated chip"), qPrintable(unsaved.errors));
+    }
+
+    void compareNamesEveryDifference()
+    {
+        // Bit 2 reads 0 at 70 locations where the image has it set (a stuck data line), and one
+        // location reads 0x80 where the image has 0x00 (still programmable).
+        QByteArray image = randomImage(32768), chip;
+        for (int i = 0; i < 70; ++i)
+            image[i * 97] = char(image[i * 97] | 0x04);
+        image[32767] = 0x00;
+        chip = image;
+        for (int i = 0; i < 70; ++i)
+            chip[i * 97] = char(image[i * 97] & ~0x04);
+        chip[32767] = char(0x80);
+        const QString sim = writeFile(at("compare-chip.bin"), chip), file = writeFile(at("compare-image.bin"), image);
+        const Run listed = cli({"--port", "SIM", "--sim-chip", sim, "compare", file});
+        QCOMPARE(listed.status, 1);
+        QCOMPARE(listed.lines.size(), 64 + 2);
+        QCOMPARE(listed.lines.at(1), QString::asprintf("0x0061: chip 0x%02X, file 0x%02X", quint8(chip[97]), quint8(image[97])));
+        QCOMPARE(listed.lines.at(64), "... and 7 more");
+        QCOMPARE(listed.lines.last(), "compare: differs, 71 locations; 70 bits read 0 where the file has 1 (only an erase makes them 1), "
+                                      "1 bits read 1 where the file has 0 (a write can still program them); differing bits 0x84");
+        // As JSON: one object, the listing bounded by --max-lines.
+        const Run json = cli({"--port", "SIM", "--sim-chip", sim, "--json", "--max-lines", "2", "compare", file, "blank"});
+        QCOMPARE(json.lines.size(), 1);
+        const QJsonObject object = QJsonDocument::fromJson(json.lines.first().toUtf8()).object();
+        QCOMPARE(object.value("operation").toString(), "compare");
+        QCOMPARE(object.value("outcome").toString(), "differs");
+        QCOMPARE(object.value("differences").toInt(), 71);
+        QCOMPARE(object.value("bits_to_erase").toInt(), 70);
+        QCOMPARE(object.value("bits_to_program").toInt(), 1);
+        QCOMPARE(object.value("differing_bits").toInt(), 0x84);
+        QCOMPARE(object.value("listed").toArray().size(), 2);
+        QCOMPARE(object.value("listed").toArray().at(1).toObject().value("location").toInt(), 97);
+        // Equal, and a write's two objects with the image's checksum.
+        const Run equal = cli({"--port", "SIM", "--sim-chip", sim, "--json", "compare", sim, "write", sim});
+        QCOMPARE(equal.status, 0);
+        QStringList outcomes;
+        for (const QString &line : equal.lines) {
+            const QJsonObject o = QJsonDocument::fromJson(line.toUtf8()).object();
+            outcomes << o.value("operation").toString() + ' ' + o.value("outcome").toString() + ' '
+                            + o.value("checksum").toObject().value("crc32").toString();
+        }
+        const QString crc = checksumOf(chip).section(u' ', 1);
+        QCOMPARE(outcomes, (QStringList{"compare equal " + crc, "write unchanged " + crc, "verify ok " + crc}));
+    }
+
+    void readWritesExactlyTheChip()
+    {
+        // Every target holds the chip and nothing more: a longer raw file is cut, a HEX or
+        // S-record file is written in the format its name or --format says.
+        const QByteArray chip = randomImage(32768, 11);
+        const QString sim = writeFile(at("read-chip.bin"), chip);
+        writeFile(at("long.bin"), randomImage(40000));
+        const QStringList targets{"long.bin", "a.hex", "b.s19", "c.s28", "d.s37", "e.mot"};
+        QStringList arguments{"--port", "SIM", "--sim-chip", sim};
+        for (const QString &target : targets)
+            arguments << "read" << at(target);
+        QCOMPARE(cli(arguments).status, 0);
+        for (const QString &target : targets) {
+            const ImageFormats::Parsed parsed = ImageFormats::parse(target, readFile(at(target)));
+            QVERIFY2(parsed.ok() && parsed.image == chip, qPrintable(target + ' ' + parsed.error));
+        }
+        QCOMPARE(readFile(at("long.bin")), chip);
+        QVERIFY(readFile(at("c.s28")).contains("\nS2") && readFile(at("d.s37")).contains("\nS3"));
+        QCOMPARE(cli({"--port", "SIM", "--sim-chip", sim, "--format", "srec", "read", at("f.bin")}).status, 0);
+        QCOMPARE(ImageFormats::parseSRecord(readFile(at("f.bin"))).image, chip);
+        // A target that cannot be replaced is refused before the chip is read.
+        Immutable locked(at("long.bin"));
+        const Run refused = cli({"--port", "SIM", "--sim-chip", sim, "read", at("long.bin")});
+        QVERIFY2(refused.status == 2 && refused.lines.isEmpty() && refused.errors.contains("cannot be written"), qPrintable(refused.errors));
     }
 
     void refusedBeforeAnythingIsSent_data()
@@ -113,14 +204,16 @@ private slots:
         QTest::newRow("bad HEX line") << sim + "write %1/bad.hex" << "line 2: bad checksum";
         QTest::newRow("raw image of another size") << sim + "verify %1/cut.s19.bin" << "43 bytes, not the chip's 32768";
         QTest::newRow("a directory") << sim + "write %1/" << "Nessun file selezionato";
-        QTest::newRow("target in a missing directory") << sim + "read %1/nowhere/x.bin" << "cannot open";
+        QTest::newRow("target in a missing directory") << sim + "read %1/nowhere/x.bin" << "cannot be written";
+        QTest::newRow("device target") << sim + "read /dev/null" << "not a regular file";
         QTest::newRow("port that does not open") << "--port /dev/romivo-no-such-port blank" << "/dev/romivo-no-such-port";
         QTest::newRow("no port") << "--sim-chip %1/chip.bin blank" << "--port is required";
         QTest::newRow("simulated chip with a real port") << "--port /dev/ttyS0 --sim-chip %1/chip.bin blank" << "with --port SIM only";
         // (A pseudo-terminal always shows its DSR change, so the simulated board shows its absence.)
         QTest::newRow("no board seen") << sim + "--sim-fault no-dsr --wait-board 0.3 blank" << "no board seen on SIM";
         QTest::newRow("unknown fault") << sim + "--sim-fault nonsense blank" << "no such fault";
-        for (const char *bad : {"", "frobnicate", "write", "--wait-board -1 blank", "--port", "--prot SIM blank"})
+        for (const char *bad : {"", "frobnicate", "write", "--wait-board -1 blank", "--port", "--prot SIM blank",
+                               "--max-lines -1 blank", "--format elf blank"})
             QTest::addRow("usage '%s'", bad) << bad << "; see --help";
         QTest::newRow("unknown option, one line") << "--prot SIM blank" << "romivo-cli: unknown option --prot; see --help\n";
     }
@@ -153,17 +246,26 @@ private slots:
         // A stream that stops short is stopped at its location once the line is idle.
         BoardProcess stalling({"--fault", "short-stream=100"});
         const Run stalled = cli({"--port", stalling.path(), "--idle-timeout", "0.5", "read", at("short.bin")});
-        QVERIFY(stalled.status == 1 && stalled.lines == QStringList{"FERMATO: NESSUN DATO DAL CHIP ALLA LOCAZIONE 100"});
-        QCOMPARE(readFile(at("short.bin")), QByteArray(100, char(0xFF)));
-        // Ctrl-C during a read keeps what was stored; a verify run at once takes nothing of that stream.
+        QCOMPARE(stalled.lines, QStringList{"read: stalled at 0x0064; " + at("short.bin") + " was not replaced [FERMATO: NESSUN DATO DAL CHIP ALLA LOCAZIONE 100]"});
+        QCOMPARE(stalled.status, 1);
+        QVERIFY(!QFile::exists(at("short.bin")));
+        // Ctrl-C during a read leaves the target as it was and no scratch file beside it; a verify
+        // run at once takes nothing of that stream.
         writeFile(at("chip.bin"), randomImage(32768));
+        writeFile(at("out.bin"), "an older read");
         BoardProcess paced({"--paced", "--chip", at("chip.bin")});
-        const auto interrupt = [](QProcess &p) { ::kill(pid_t(p.processId()), SIGINT); };
-        QCOMPARE(interrupted({"--port", paced.path(), "read", at("out.bin")}, 1500, interrupt), 130);
-        const QByteArray stored = readFile(at("out.bin"));
-        QVERIFY2(!stored.isEmpty() && stored.size() < 32768 && stored == randomImage(32768).left(stored.size()), qPrintable(QString::number(stored.size())));
+        QProcess reading;
+        reading.start(ROMIVO_CLI_TOOL, {"--port", paced.path(), "read", at("out.bin")});
+        QTest::qWait(1500);
+        ::kill(pid_t(reading.processId()), SIGINT);
+        QVERIFY(reading.waitForFinished(10000) && reading.exitCode() == 130);
+        const QString said = QString::fromUtf8(reading.readAllStandardOutput());
+        QVERIFY2(said.startsWith("read: interrupted after ") && said.endsWith(" bytes; " + at("out.bin") + " was not replaced\n"), qPrintable(said));
+        QCOMPARE(readFile(at("out.bin")), "an older read");
+        QCOMPARE(QDir(dir.path()).entryList({"out.bin*"}, QDir::Files | QDir::Hidden), QStringList{"out.bin"});
         QCOMPARE(cli({"--port", paced.path(), "verify", at("chip.bin")}).status, 0);
         // Ctrl-C while waiting for the board; the board going away during a read, said at once.
+        const auto interrupt = [](QProcess &p) { ::kill(pid_t(p.processId()), SIGINT); };
         QCOMPARE(interrupted({"--port", "SIM", "--sim-fault", "no-dsr", "--wait-board", "60", "blank"}, 500, interrupt), 130);
         QProcess read;
         read.start(ROMIVO_CLI_TOOL, {"--port", paced.path(), "--idle-timeout", "60", "read", at("out.bin")});
@@ -172,7 +274,7 @@ private slots:
         QVERIFY2(held.status == 2 && held.errors.contains("usermod -aG dialout"), qPrintable(held.errors));
         paced.stop();
         QVERIFY(read.waitForFinished(5000) && read.exitCode() == 1);
-        QVERIFY(QString::fromUtf8(read.readAllStandardOutput()).startsWith("COLLEGAMENTO PERSO SULLA PORTA "));
+        QVERIFY(QString::fromUtf8(read.readAllStandardOutput()).startsWith("read: port lost; " + at("out.bin") + " was not replaced [COLLEGAMENTO PERSO SULLA PORTA "));
     }
 
     void progressLineClearedBeforeTheResult()
@@ -186,7 +288,7 @@ private slots:
         terminal.start("script", {"-qec", QStringLiteral("%1 --port %2 verify %3").arg(ROMIVO_CLI_TOOL, board.path(), writeFile(at("ff.bin"), erased())), "/dev/null"});
         QVERIFY(terminal.waitForFinished(20000));
         const QByteArray out = terminal.readAllStandardOutput();
-        QVERIFY2(out.contains("/32768") && out.contains("\r\x1b[KERRORE al byte  1500\r\n"), out.right(200).constData());
+        QVERIFY2(out.contains("/32768") && out.contains("\r\x1b[Kverify: differs at 0x05DC (chip 0x00, file 0xFF) [ERRORE al byte  1500]\r\n"), out.right(200).constData());
     }
 
     void writeAsTheBoardReceivesIt()
@@ -200,7 +302,8 @@ private slots:
         writeFile(at("image.bin"), image);
         BoardProcess board({"--log", at("wire.log"), "--save", at("saved.bin")});
         const Run write = cli({"--port", board.path(), "write", at("image.bin")});
-        QCOMPARE(write.lines, (QStringList{"CORRETTO", write.lines.value(1), "VERIFICA ESEGUITA CORRETTAMENTE", write.lines.value(1)}));
+        const QString checksum = "checksum " + checksumOf(image);
+        QCOMPARE(write.lines, (QStringList{"write: ok, " + checksum + " [CORRETTO]", "verify: ok, " + checksum + " [VERIFICA ESEGUITA CORRETTAMENTE]"}));
         QTRY_COMPARE(receivedByBoard(at("wire.log")).bytes, wire + QByteArray::fromHex("ff7e1e"));
         QVERIFY(board.stop());
         QCOMPARE(readFile(at("saved.bin")), image);

@@ -30,6 +30,8 @@ QString stepName(CliOptions::Step::Kind kind)
         return QStringLiteral("verify");
     case CliOptions::Step::Kind::Blank:
         return QStringLiteral("blank");
+    case CliOptions::Step::Kind::Compare:
+        return QStringLiteral("compare");
     }
     return {};
 }
@@ -63,9 +65,17 @@ std::optional<CliOptions> CliOptions::parse(const QStringList &arguments, QStrin
     const QCommandLineOption anySize(QStringLiteral("any-size"),
         QStringLiteral("Take a raw image that is not 32,768 bytes as the window does: a shorter one padded with "
                        "0xFF, a longer one cut. Without it such an image is refused before anything is sent."));
-    parser.addOptions({help, version, port, listPorts, simChip, simFault, waitBoard, idleTimeout, quiet, anySize, noCheck, noVerify});
+    const QCommandLineOption format(QStringLiteral("format"),
+        QStringLiteral("Write a read's FILE as raw binary, Intel HEX or S-record, whatever its name says."),
+        QStringLiteral("bin|ihex|srec"));
+    const QCommandLineOption maxLines(QStringLiteral("max-lines"),
+        QStringLiteral("List at most N differing locations in a compare (default 64)."), QStringLiteral("N"));
+    const QCommandLineOption json(QStringLiteral("json"),
+        QStringLiteral("One JSON object per operation on standard output instead of its result line."));
+    parser.addOptions({help, version, port, listPorts, simChip, simFault, waitBoard, idleTimeout, quiet, anySize,
+                       noCheck, noVerify, format, maxLines, json});
     parser.addPositionalArgument(QStringLiteral("OPERATION"),
-                                 QStringLiteral("write FILE, read FILE, verify FILE or blank, run in order."),
+                                 QStringLiteral("write FILE, read FILE, verify FILE, compare FILE or blank, run in order."),
                                  QStringLiteral("OPERATION..."));
 
     CliOptions options;
@@ -90,6 +100,28 @@ std::optional<CliOptions> CliOptions::parse(const QStringList &arguments, QStrin
     options.quiet = parser.isSet(quiet);
     options.anySize = parser.isSet(anySize);
     options.noCheck = parser.isSet(noCheck);
+    options.json = parser.isSet(json);
+    if (parser.isSet(maxLines)) {
+        bool ok = false;
+        options.maxLines = parser.value(maxLines).toInt(&ok);
+        if (!ok || options.maxLines < 0) {
+            *error = QStringLiteral("--max-lines takes a count of 0 or more, not ") + parser.value(maxLines);
+            return std::nullopt;
+        }
+    }
+    if (parser.isSet(format)) {
+        const QString name = parser.value(format);
+        if (name == QLatin1String("bin"))
+            options.readFormat = ImageFormats::Format::Raw;
+        else if (name == QLatin1String("ihex"))
+            options.readFormat = ImageFormats::Format::IntelHex;
+        else if (name == QLatin1String("srec"))
+            options.readFormat = ImageFormats::Format::SRecord;
+        else {
+            *error = QStringLiteral("--format takes bin, ihex or srec, not ") + name;
+            return std::nullopt;
+        }
+    }
     options.port = parser.value(port);
     options.simChip = parser.value(simChip);
     for (const QString &fault : parser.values(simFault)) {
@@ -124,6 +156,7 @@ std::optional<CliOptions> CliOptions::parse(const QStringList &arguments, QStrin
         const std::optional<Step::Kind> kind = word == QLatin1String("write")    ? std::optional(Step::Kind::Write)
                                                : word == QLatin1String("read")   ? std::optional(Step::Kind::Read)
                                                : word == QLatin1String("verify") ? std::optional(Step::Kind::Verify)
+                                               : word == QLatin1String("compare") ? std::optional(Step::Kind::Compare)
                                                                                  : std::nullopt;
         if (!kind) {
             *error = QStringLiteral("unknown operation: ") + word;
@@ -159,27 +192,51 @@ QString CliOptions::description()
 {
     return QStringLiteral(
         "Programs, reads, verifies and blank-checks a 27C256 EPROM (32,768 bytes) through the\n"
-        "programmer board, with the desktop program's own operations and messages.\n"
+        "programmer board, with the desktop program's own operations.\n"
         "\n"
         "Operations, run in the order given; the first that does not succeed ends the run:\n"
-        "  write FILE    program the chip from FILE: first the chip is read, and nothing is\n"
+        "  write FILE    program the chip from FILE. First the chip is read: nothing is\n"
         "                written if a location cannot take the image (a bit only goes from\n"
-        "                1 to 0; --no-check skips this) or if the chip already holds it;\n"
-        "                then the chip is verified against FILE (--no-verify skips this), as\n"
-        "                CORRETTO only says that the board took every block. A write thus\n"
-        "                takes about 3 x 17 s on a real board\n"
-        "  read FILE     read the chip into FILE (raw binary)\n"
-        "  verify FILE   compare the chip with FILE\n"
+        "                1 to 0) or if the chip already holds it (--no-check leaves this\n"
+        "                out). Then the chip is verified against FILE (--no-verify leaves\n"
+        "                this out), as CORRETTO only says that the board took every block.\n"
+        "                A write thus takes about 3 x 17 s on a real board\n"
+        "  read FILE     read the chip into FILE, raw or, by its name or --format, Intel HEX\n"
+        "                or S-record; FILE is replaced only by a whole chip\n"
+        "  verify FILE   compare the chip with FILE; the board stops at the first difference\n"
+        "  compare FILE  read the whole chip and list every location that differs from FILE\n"
         "  blank         check that every location holds 0xFF\n"
-        "FILE for write and verify is raw binary, Intel HEX (.hex, .ihx) or Motorola S-record\n"
-        "(.s19, .s28, .s37, .srec, .mot); locations a HEX or S-record file leaves unset are 0xFF.\n"
+        "FILE for write, verify and compare is raw binary of 32,768 bytes, Intel HEX (.hex,\n"
+        ".ihx) or Motorola S-record (.s19, .s28, .s37, .srec, .mot); locations a HEX or\n"
+        "S-record file leaves unset are 0xFF.\n"
         "\n"
-        "Every message box of the desktop program is printed, as its text, on its own line of\n"
-        "standard output; after a write, a read and a verify a line 'checksum SUM16 CRC32' gives\n"
-        "the image's 16-bit byte sum and its CRC-32. Questions are answered OK.\n"
+        "Each operation prints one line on standard output, ending with the desktop program's\n"
+        "message in brackets where it shows one:\n"
+        "  write: ok, checksum 7F3C 3D75CCFB [CORRETTO]\n"
+        "  write: unchanged, the chip already holds the image (not written again), checksum ...\n"
+        "  write: refused, N of the chip's locations cannot take the image (...), the first\n"
+        "         0x0100 (chip 0xDE, image 0xFF); nothing was written\n"
+        "  write: failed, the board did not take every block [ERRORE]\n"
+        "  read: ok, checksum ... [TERMINATO]\n"
+        "  verify: ok, checksum ... [VERIFICA ESEGUITA CORRETTAMENTE]\n"
+        "  verify: differs at 0x03E8 (chip 0x12, file 0x13) [ERRORE al byte  1000]\n"
+        "  blank: ok [IL CHIP E' VUOTO]\n"
+        "  blank: not blank at 0x0000 (chip 0x7F) [IL CHIP NON E' VUOTO]\n"
+        "  compare: equal, checksum ...\n"
+        "  compare: differs, N locations; B bits read 0 where the file has 1 (only an erase\n"
+        "           makes them 1), P bits read 1 where the file has 0 (a write can still\n"
+        "           program them); differing bits 0x04\n"
+        "           after one line '0x0100: chip 0xDE, file 0xFF' for each differing location\n"
+        "  OPERATION: stalled at 0x0064 [FERMATO: NESSUN DATO DAL CHIP ALLA LOCAZIONE 100]\n"
+        "  OPERATION: port lost [COLLEGAMENTO PERSO SULLA PORTA ...]\n"
+        "  OPERATION: interrupted at 0x0123 (a read: after N bytes; FILE was not replaced)\n"
+        "The checksum is the image's 16-bit byte sum and its CRC-32. With --json each line is\n"
+        "instead one JSON object with operation, outcome, location, chip, file, checksum\n"
+        "(sum16, crc32), seconds, message and detail (compare adds its counts and 'listed').\n"
+        "Anything else that goes wrong is one line on standard error.\n"
         "\n"
-        "Exit status: 0 every operation succeeded; 1 an operation reported a failure or stalled,\n"
-        "or the port was lost; 2 bad usage, a port that will not open, no board seen, a file that\n"
-        "cannot be opened, read or parsed; 130 interrupted (SIGINT or SIGTERM stop the running\n"
-        "operation first; a read keeps the bytes stored so far).");
+        "Exit status: 0 every operation succeeded (compare: equal); 1 an operation failed,\n"
+        "found a difference, was refused by the check, stalled, or the port was lost; 2 bad\n"
+        "usage, a port that will not open, no board seen, a file that cannot be opened, read,\n"
+        "parsed or written; 130 interrupted (SIGINT or SIGTERM stop the running operation).");
 }

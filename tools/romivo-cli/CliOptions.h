@@ -1,5 +1,7 @@
 #pragma once
 
+#include "operations/ImageFormats.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -8,7 +10,7 @@
 // The command line of romivo-cli.
 struct CliOptions {
     struct Step {
-        enum class Kind { Write, Read, Verify, Blank };
+        enum class Kind { Write, Read, Verify, Blank, Compare };
         Kind kind;
         QString file;
     };
@@ -19,8 +21,11 @@ struct CliOptions {
     double waitBoardSeconds = 5;
     double idleTimeoutSeconds = 5;
     bool quiet = false;
-    bool anySize = false;
-    bool noCheck = false;  // a write goes ahead without reading the chip first  // a raw image of any size is padded or cut, as the window does
+    bool anySize = false;  // a raw image of any size is padded or cut, as the window does
+    bool noCheck = false;  // a write goes ahead without reading the chip first
+    bool json = false;     // one JSON object per operation instead of a line
+    int maxLines = 64;     // the most differing locations compare lists
+    std::optional<ImageFormats::Format> readFormat;  // a read target's format, when not by its name
     bool listPorts = false;
     bool help = false;
     bool version = false;

@@ -1,99 +1,36 @@
 #include "CliRunner.h"
 
-#include "link/CommandFrame.h"
 #include "link/PortName.h"
+#include "operations/ImageComparison.h"
+#include "operations/ImageExport.h"
 #include "operations/ImageFile.h"
-#include "operations/ImageFormats.h"
 #include "operations/Messages.h"
 
-#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryDir>
-#include <cstdio>
+#include <QJsonArray>
+#include <QSaveFile>
+#include <QTimer>
 #include <unistd.h>
 
 namespace {
 
-// The first 32,768 bytes of a file the read just wrote.
+// The first 32,768 bytes of a file.
 QByteArray readBack(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.read(Chip::Size) : QByteArray();
 }
 
+// A path the window would answer with "Nessun file selezionato".
+bool namesNoFile(const QString &path)
+{
+    return path.isEmpty() || path.endsWith(u'/') || QFileInfo(path).isDir();
+}
+
 } // namespace
-
-bool PrintingOperator::show(const OperatorMessage &message)
-{
-    if (message.kind != OperatorMessage::Kind::Question && !silent) {
-        if (progress)
-            progress->complete();
-        std::fputs(qPrintable(message.text + u'\n'), stdout);
-        std::fflush(stdout);
-    }
-    return true;
-}
-
-TerminalProgress::TerminalProgress(const FormState &state, bool enabled) : m_state(state), m_enabled(enabled)
-{
-    m_timer.setInterval(200);
-    connect(&m_timer, &QTimer::timeout, this, &TerminalProgress::draw);
-}
-
-void TerminalProgress::begin(const QString &operation)
-{
-    m_operation = operation;
-    m_clock.start();
-}
-
-void TerminalProgress::setRefreshing(bool on)
-{
-    if (!m_enabled)
-        return;
-    if (on) {
-        m_timer.start();
-    } else {
-        m_timer.stop();
-        finish();
-    }
-}
-
-void TerminalProgress::draw()
-{
-    if (!m_enabled)
-        return;
-    const int done = qBound(0, m_state.currentAddress, Chip::Size);
-    const double seconds = qMax(0.001, m_clock.elapsed() / 1000.0);
-    const double rate = done / seconds;
-    const QString left = rate > 0 ? QString::number(int((Chip::Size - done) / rate)) + QStringLiteral(" s left")
-                                  : QStringLiteral("");
-    const QString line = QStringLiteral("\r\x1b[K%1 %2/%6 %3% %4 B/s %5")
-                             .arg(m_operation, -6)
-                             .arg(done, 5)
-                             .arg(done * 100 / Chip::Size, 3)
-                             .arg(int(rate), 5)
-                             .arg(left)
-                             .arg(Chip::Size);
-    std::fputs(qPrintable(line), stderr);
-    std::fflush(stderr);
-    m_drawn = true;
-}
-
-void TerminalProgress::complete()
-{
-    if (m_drawn)
-        draw();
-    finish();
-}
-
-void TerminalProgress::finish()
-{
-    if (m_drawn)
-        std::fputs("\r\x1b[K", stderr);
-    m_drawn = false;
-}
 
 CliRunner::CliRunner(const CliOptions &options, QObject *parent)
     : QObject(parent),
@@ -103,7 +40,6 @@ CliRunner::CliRunner(const CliOptions &options, QObject *parent)
       m_err(stderr)
 {
     m_session.setProgressDisplay(&m_progress);
-    m_operator.progress = &m_progress;
     m_session.dispatcher().setDsrHandling([this] {
         m_boardSeen = true;
         emit wakeUp();
@@ -122,6 +58,7 @@ CliRunner::CliRunner(const CliOptions &options, QObject *parent)
 void CliRunner::interrupt()
 {
     m_interrupted = true;
+    m_endAddress = m_session.state().currentAddress;
     m_session.stop();
     emit wakeUp();
 }
@@ -129,6 +66,10 @@ void CliRunner::interrupt()
 int CliRunner::run()
 {
     const bool simulated = selectPort(m_options.port).kind == PortSelection::Kind::Simulated;
+    if (!m_scratch.isValid()) {
+        m_err << "romivo-cli: cannot make a scratch folder: " << m_scratch.errorString() << Qt::endl;
+        return Trouble;
+    }
     if (simulated)
         m_err << "romivo-cli: SIM is the simulated board: no chip is programmed or read" << Qt::endl;
     if (simulated && !m_options.simChip.isEmpty()) {
@@ -147,12 +88,23 @@ int CliRunner::run()
     }
     int status = Success;
     if (!openBoard()) {
-        status = m_interrupted ? Interrupted : m_portLost ? reportLostPort() : Trouble;
+        status = m_interrupted ? Interrupted : Trouble;
+        if (m_portLost && !m_interrupted) {
+            m_err << "romivo-cli: " << Messages::text(MessageId::PortLost, {m_options.port.trimmed(), m_lostReason, 0}).replace(u'\n', QStringLiteral("; ")) << Qt::endl;
+            status = Failure;
+        }
     } else {
         for (const CliOptions::Step &step : m_options.steps) {
-            status = runStep(step);
+            StepReport report;
+            report.operation = stepName(step.kind);
+            QElapsedTimer clock;
+            clock.start();
+            status = runStep(step, report);
             if (m_interrupted)
                 status = Interrupted;
+            report.seconds = clock.elapsed() / 1000.0;
+            if (!report.outcome.isEmpty())
+                print(report);
             if (status != Success)
                 break;
         }
@@ -193,133 +145,233 @@ bool CliRunner::openBoard()
     return true;
 }
 
-bool CliRunner::refuseFile(const QString &path, const QString &reason)
+int CliRunner::refuseFile(const QString &path, const QString &reason)
 {
     m_err << "romivo-cli: " << path << ": " << reason << Qt::endl;
-    return false;
+    return Trouble;
 }
 
 bool CliRunner::loadImage(const QString &path, QByteArray *image)
 {
-    // Checked before anything is sent: the window creates a missing file, a script gets told.
     if (ImageFile::isPipeOrSocket(path))
-        return refuseFile(path, QStringLiteral("not a regular file (a FIFO or socket)"));
+        return refuseFile(path, QStringLiteral("not a regular file (a FIFO or socket)")) == Success;
     QFile file(path);
     if (!QFileInfo::exists(path) || !file.open(QIODevice::ReadOnly))
-        return refuseFile(path, QFileInfo::exists(path) ? file.errorString() : QStringLiteral("No such file or directory"));
+        return refuseFile(path, QFileInfo::exists(path) ? file.errorString() : QStringLiteral("No such file or directory")) == Success;
     // A raw image of another size is most often the wrong file, or one made for another chip.
     if (ImageFormats::formatOf(path) == ImageFormats::Format::Raw && file.size() != Chip::Size && !m_options.anySize)
-        return refuseFile(path, QStringLiteral("%1 bytes, not the chip's 32768 (--any-size takes it as the window does)").arg(file.size()));
+        return refuseFile(path, QStringLiteral("%1 bytes, not the chip's 32768 (--any-size takes it as the window does)").arg(file.size())) == Success;
     const ImageFormats::Parsed parsed = ImageFormats::decode(file);
     if (!parsed.ok())
-        return refuseFile(path, parsed.error);
+        return refuseFile(path, parsed.error) == Success;
     *image = parsed.image;
+    // The operations get the image as decoded here, so that what was checked is what is sent,
+    // whatever happens to the file meanwhile.
+    QFile staged(stagedImage());
+    if (!staged.open(QIODevice::WriteOnly | QIODevice::Truncate) || staged.write(*image) != image->size() || !staged.flush())
+        return refuseFile(staged.fileName(), staged.errorString()) == Success;
     return true;
 }
 
-int CliRunner::runStep(const CliOptions::Step &step)
+int CliRunner::runStep(const CliOptions::Step &step, StepReport &report)
 {
     using Kind = CliOptions::Step::Kind;
-    const QString &path = step.file;
-    QByteArray image;
-    // A directory is the operations' own case: "Nessun file selezionato".
-    const bool namesFile = !path.endsWith(u'/') && !QFileInfo(path).isDir();
-    if ((step.kind == Kind::Write || step.kind == Kind::Verify) && namesFile && !loadImage(path, &image))
-        return Trouble;
-    if (step.kind == Kind::Read && ImageFile::isPipeOrSocket(path)) {
-        refuseFile(path, QStringLiteral("not a regular file (a FIFO or socket)"));
-        return Trouble;
-    }
-
-    if (step.kind == Kind::Write && namesFile && !m_options.noCheck) {
-        if (const std::optional<int> status = checkBeforeWrite(image))
-            return *status;
-    }
-    m_progress.begin(stepName(step.kind));
-    m_result.reset();
+    if (step.kind != Kind::Blank && namesNoFile(step.file))
+        return refuseFile(step.file, QStringLiteral("names no file (") + Messages::text(MessageId::NoFileSelected) + u')');
     switch (step.kind) {
     case Kind::Write:
-        m_session.write().Command3_Click(path);
-        break;
+        return write(step.file, report);
     case Kind::Read:
-        m_session.read().Command6_Click(path);
-        break;
+        return read(step.file, report);
     case Kind::Verify:
-        m_session.check().Command7_Click(path);
-        break;
     case Kind::Blank:
-        m_session.check().Command8_Click();
-        break;
-    }
-    if (!m_result && !waitForResult())
-        return m_portLost ? reportLostPort() : m_interrupted ? Interrupted : Failure;
-    if (m_portLost)
-        return reportLostPort();
-
-    switch (m_result->outcome) {
-    case Outcome::Written:
-    case Outcome::Verified:
-        printChecksum(image);
-        return Success;
-    case Outcome::ReadDone:
-        printChecksum(readBack(path));
-        return Success;
-    case Outcome::Blank:
-        return Success;
-    case Outcome::WriteFailed:
-    case Outcome::ReadInterrupted:
-    case Outcome::Differs:
-    case Outcome::NotBlank:
-    case Outcome::Stopped:
-        return m_interrupted ? Interrupted : Failure;
-    case Outcome::NotStarted:
-        m_err << "romivo-cli: cannot open " << step.file << Qt::endl;
-        return Trouble;
-    case Outcome::NoFileSelected:
-    case Outcome::NotWritable:
-    case Outcome::InvalidImage:
-    case Outcome::Cancelled:
-        break;
+        return check(step, report);
+    case Kind::Compare:
+        return compare(step.file, report);
     }
     return Trouble;
 }
 
-std::optional<int> CliRunner::checkBeforeWrite(const QByteArray &image)
+int CliRunner::write(const QString &path, StepReport &report)
 {
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("chip.bin"));
-    m_progress.begin(QStringLiteral("check"));
-    m_result.reset();
-    m_operator.silent = true;
-    m_session.read().Command6_Click(path);
-    const bool read = m_result || waitForResult();
-    m_operator.silent = false;
-    if (m_portLost)
-        return reportLostPort();
-    if (!read || m_result->outcome != Outcome::ReadDone)
-        return m_interrupted ? Interrupted : Failure;
-    const QByteArray chip = readBack(path);
-    if (chip == image) {
-        m_out << "the chip already holds the image: not written again" << Qt::endl;
+    QByteArray image;
+    if (!loadImage(path, &image))
+        return Trouble;
+    if (!m_options.noCheck) {
+        // An EPROM bit only goes from 1 to 0: a location that would need a 0 made 1 cannot take
+        // the image, and writing the rest would only spoil an erase cycle.
+        QByteArray chip;
+        const Ended ended = readChip(QStringLiteral("check"), &chip);
+        if (ended != Ended::Result) {
+            const int status = endedEarly(ended, report);
+            report.detail += QStringLiteral(" in the check before writing; nothing was written");
+            return status;
+        }
+        const ImageComparison comparison = ImageComparison::of(chip, image);
+        if (comparison.equal()) {
+            report.outcome = QStringLiteral("unchanged");
+            report.detail = QStringLiteral(", the chip already holds the image (not written again)");
+            report.checksummed = image;
+            return Success;
+        }
+        if (comparison.lockedLocations > 0) {
+            const int at = comparison.firstLocked;
+            report.outcome = QStringLiteral("refused");
+            report.location = at;
+            report.chipByte = quint8(chip.at(at));
+            report.fileByte = quint8(image.at(at));
+            report.detail = QStringLiteral(", %1 of the chip's locations cannot take the image (a bit would have to go "
+                                           "from 0 to 1), the first %2 (chip %3, image %4); nothing was written")
+                                .arg(comparison.lockedLocations)
+                                .arg(hexNumber(at, 4), hexNumber(*report.chipByte, 2), hexNumber(*report.fileByte, 2));
+            return Failure;
+        }
+    }
+    const Ended ended = perform(QStringLiteral("write"), [this] { m_session.write().Command3_Click(stagedImage()); });
+    if (ended != Ended::Result)
+        return endedEarly(ended, report);
+    report.windowText = m_operator.lastText;
+    if (m_result->outcome == Outcome::Written) {
+        report.outcome = QStringLiteral("ok");
+        report.checksummed = image;
         return Success;
     }
-    int refusing = 0;
-    int first = -1;
-    for (int at = 0; at < Chip::Size; ++at) {
-        if ((quint8(chip.at(at)) & quint8(image.at(at))) != quint8(image.at(at)) && refusing++ == 0)
-            first = at;
-    }
-    if (refusing == 0)
-        return std::nullopt;
-    const auto hex = [](int value, int digits) { return QStringLiteral("0x%1").arg(value, digits, 16, QLatin1Char('0')).toUpper().replace(u'X', u'x'); };
-    m_out << refusing << " of the chip's locations cannot take the image (a bit would have to go from 0 to 1), the first "
-          << hex(first, 4) << ": chip " << hex(quint8(chip.at(first)), 2) << ", image " << hex(quint8(image.at(first)), 2)
-          << "; nothing was written" << Qt::endl;
+    report.outcome = QStringLiteral("failed");
+    report.detail = QStringLiteral(", the board did not take every block");
     return Failure;
 }
 
-bool CliRunner::waitForResult()
+int CliRunner::read(const QString &path, StepReport &report)
 {
+    // A device or a FIFO is not replaced by a file: refused, as a regular file is what a read makes.
+    if (ImageFile::isPipeOrSocket(path) || (QFileInfo::exists(path) && !QFileInfo(path).isFile()))
+        return refuseFile(path, QStringLiteral("not a regular file"));
+    // Written beside the target and renamed over it once whole: an interrupted read leaves the
+    // target as it was.
+    QSaveFile target(path);
+    if (!target.open(QIODevice::WriteOnly))
+        return refuseFile(path, QStringLiteral("cannot be written: ") + target.errorString());
+    QByteArray chip;
+    const Ended ended = readChip(QStringLiteral("read"), &chip);
+    if (ended != Ended::Result || m_result->outcome != Outcome::ReadDone) {
+        const int status = ended == Ended::Result ? Failure : endedEarly(ended, report);
+        if (ended == Ended::Result) {
+            report.outcome = QStringLiteral("failed");
+            report.windowText = m_operator.lastText;
+        }
+        if (ended == Ended::Interrupted)
+            report.detail = QStringLiteral(" after %1 bytes").arg(m_endAddress);
+        report.detail += QStringLiteral("; %1 was not replaced").arg(path);
+        return status;
+    }
+    const ImageFormats::Format format = m_options.readFormat.value_or(ImageFormats::formatOf(path));
+    const QByteArray contents = ImageExport::encode(chip, format, path);
+    if (target.write(contents) != contents.size() || !target.commit())
+        return refuseFile(path, target.errorString() + QStringLiteral("; not replaced"));
+    report.outcome = QStringLiteral("ok");
+    report.windowText = m_operator.lastText;
+    report.checksummed = chip;
+    return Success;
+}
+
+int CliRunner::check(const CliOptions::Step &step, StepReport &report)
+{
+    const bool verify = step.kind == CliOptions::Step::Kind::Verify;
+    QByteArray image(Chip::Size, Chip::Erased);
+    if (verify && !loadImage(step.file, &image))
+        return Trouble;
+    const Ended ended = perform(report.operation, [this, verify] {
+        if (verify)
+            m_session.check().Command7_Click(stagedImage());
+        else
+            m_session.check().Command8_Click();
+    });
+    if (ended != Ended::Result)
+        return endedEarly(ended, report);
+    report.windowText = m_operator.lastText;
+    if (m_result->outcome == Outcome::Verified || m_result->outcome == Outcome::Blank) {
+        report.outcome = QStringLiteral("ok");
+        if (verify)
+            report.checksummed = image;
+        return Success;
+    }
+    const int at = m_result->location;
+    report.outcome = verify ? QStringLiteral("differs") : QStringLiteral("not-blank");
+    report.location = at;
+    report.chipByte = m_result->chipByte;
+    report.detail = QStringLiteral(" at %1 (chip %2").arg(hexNumber(at, 4), hexNumber(m_result->chipByte, 2));
+    if (verify) {
+        report.fileByte = quint8(image.at(at));
+        report.detail += QStringLiteral(", file ") + hexNumber(*report.fileByte, 2);
+    }
+    report.detail += u')';
+    return Failure;
+}
+
+int CliRunner::compare(const QString &path, StepReport &report)
+{
+    QByteArray image;
+    if (!loadImage(path, &image))
+        return Trouble;
+    QByteArray chip;
+    const Ended ended = readChip(QStringLiteral("compare"), &chip);
+    if (ended != Ended::Result)
+        return endedEarly(ended, report);
+    const ImageComparison comparison = ImageComparison::of(chip, image);
+    if (comparison.equal()) {
+        report.outcome = QStringLiteral("equal");
+        report.checksummed = chip;
+        return Success;
+    }
+    QJsonArray listed;
+    const qsizetype shown = qMin<qsizetype>(comparison.differences.size(), m_options.maxLines);
+    for (qsizetype i = 0; i < shown; ++i) {
+        const ImageComparison::Difference &d = comparison.differences.at(i);
+        if (m_options.json)
+            listed.append(QJsonObject{{QStringLiteral("location"), d.location}, {QStringLiteral("chip"), d.chip},
+                                      {QStringLiteral("file"), d.image}});
+        else
+            m_out << hexNumber(d.location, 4) << ": chip " << hexNumber(d.chip, 2) << ", file " << hexNumber(d.image, 2) << '\n';
+    }
+    if (!m_options.json && shown < comparison.differences.size())
+        m_out << "... and " << comparison.differences.size() - shown << " more\n";
+    const ImageComparison::Difference &first = comparison.differences.constFirst();
+    report.outcome = QStringLiteral("differs");
+    report.location = first.location;
+    report.chipByte = first.chip;
+    report.fileByte = first.image;
+    report.detail = QStringLiteral(", %1 locations; %2 bits read 0 where the file has 1 (only an erase makes them 1), "
+                                   "%3 bits read 1 where the file has 0 (a write can still program them); "
+                                   "differing bits %4")
+                        .arg(comparison.differences.size())
+                        .arg(comparison.bitsToErase)
+                        .arg(comparison.bitsToProgram)
+                        .arg(hexNumber(comparison.differingBits, 2));
+    report.extra = {{QStringLiteral("differences"), comparison.differences.size()},
+                    {QStringLiteral("bits_to_erase"), comparison.bitsToErase},
+                    {QStringLiteral("bits_to_program"), comparison.bitsToProgram},
+                    {QStringLiteral("differing_bits"), comparison.differingBits},
+                    {QStringLiteral("listed"), listed}};
+    return Failure;
+}
+
+CliRunner::Ended CliRunner::readChip(const QString &label, QByteArray *chip)
+{
+    // The read adds to what a file holds; each starts from none.
+    const QString path = m_scratch.filePath(QStringLiteral("chip.bin"));
+    QFile::remove(path);
+    const Ended ended = perform(label, [this, &path] { m_session.read().Command6_Click(path); });
+    if (ended == Ended::Result && m_result->outcome == Outcome::ReadDone)
+        *chip = readBack(path);
+    return ended;
+}
+
+CliRunner::Ended CliRunner::perform(const QString &label, const std::function<void()> &start)
+{
+    m_progress.begin(label);
+    m_result.reset();
+    m_operator.lastText.clear();
+    start();
     // Sleeps until the operation announces its end, the port goes, an interrupt comes, or the
     // stream brings nothing for the idle time-out (checked a few times a second).
     QEventLoop loop;
@@ -344,30 +396,47 @@ bool CliRunner::waitForResult()
     if (!m_result && !m_interrupted && !m_portLost)
         loop.exec();
     disconnect(connection);
-    if (stalled && !m_result) {
+    if (m_portLost || (stalled && !m_result)) {
+        m_endAddress = m_session.state().currentAddress;
         m_session.stop();
         m_progress.finish();
-        m_operator.silent = false;  // a stall is told, also in the check before a write
-        m_operator.show(Messages::message(MessageId::Stalled, {{}, {}, m_session.state().currentAddress}));
-        return false;
+        return m_portLost ? Ended::PortLost : Ended::Stalled;
     }
-    return m_result.has_value() && !m_interrupted && !m_portLost;
+    if (m_interrupted)
+        return Ended::Interrupted;
+    return Ended::Result;
 }
 
-int CliRunner::reportLostPort()
+int CliRunner::endedEarly(Ended ended, StepReport &report)
 {
-    m_session.stop();
-    m_progress.finish();
-    m_operator.show(Messages::message(MessageId::PortLost, {m_options.port.trimmed(), m_lostReason, 0}));
-    return Failure;
+    switch (ended) {
+    case Ended::Stalled:
+        report.outcome = QStringLiteral("stalled");
+        report.location = m_endAddress;
+        report.detail = QStringLiteral(" at ") + hexNumber(m_endAddress, 4);
+        report.windowText = Messages::text(MessageId::Stalled, {{}, {}, m_endAddress});
+        return Failure;
+    case Ended::PortLost:
+        report.outcome = QStringLiteral("port-lost");
+        report.windowText = Messages::text(MessageId::PortLost, {m_options.port.trimmed(), m_lostReason, 0});
+        return Failure;
+    case Ended::Interrupted:
+    case Ended::Result:
+        break;
+    }
+    report.outcome = QStringLiteral("interrupted");
+    report.location = m_endAddress;
+    report.detail = QStringLiteral(" at ") + hexNumber(m_endAddress, 4);
+    return Interrupted;
 }
 
-void CliRunner::printChecksum(const QByteArray &image)
+void CliRunner::print(const StepReport &report)
 {
-    const auto hex = [](quint32 value, int digits) {
-        return QString::number(value, 16).rightJustified(digits, u'0').toUpper();
-    };
-    m_out << "checksum " << hex(ImageFormats::byteSum(image), 4) << ' ' << hex(ImageFormats::crc32(image), 8) << Qt::endl;
+    m_progress.complete();
+    if (m_options.json)
+        m_out << report.json() << Qt::endl;
+    else
+        m_out << report.line() << Qt::endl;
 }
 
 bool CliRunner::saveSimulatedChip()

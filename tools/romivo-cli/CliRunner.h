@@ -1,52 +1,17 @@
 #pragma once
 
 #include "CliOptions.h"
+#include "StepReport.h"
+#include "TerminalOutput.h"
 
 #include "board/SelectingSerialControl.h"
-#include "operations/Operator.h"
-#include "operations/ProgressDisplay.h"
 #include "operations/Session.h"
 
-#include <QElapsedTimer>
-#include <QStringList>
+#include <QTemporaryDir>
 #include <QTextStream>
-#include <QTimer>
+#include <functional>
 
-// Answers every question OK and prints every box's text on its own line of standard output.
-class TerminalProgress;
-
-class PrintingOperator : public Operator {
-public:
-    bool show(const OperatorMessage &message) override;
-    void beep() override {}
-    TerminalProgress *progress = nullptr;  // its line is finished before a message is printed
-    bool silent = false;                   // the check before a write reads the chip without a word
-};
-
-// One progress line on standard error, redrawn in place while the operation runs.
-class TerminalProgress : public QObject, public ProgressDisplay {
-    Q_OBJECT
-public:
-    TerminalProgress(const FormState &state, bool enabled);
-    void begin(const QString &operation);
-    // The line drawn once more with the count reached (100 % for a whole operation), then cleared.
-    void complete();
-    void setRefreshing(bool on) override;
-    void setShown(bool) override {}
-    void refreshNow() override { draw(); }
-    void finish();
-
-private:
-    void draw();
-    const FormState &m_state;
-    bool m_enabled;
-    bool m_drawn = false;
-    QString m_operation;
-    QElapsedTimer m_clock;
-    QTimer m_timer;
-};
-
-// Runs the steps of one command line over the desktop's own operations.
+// Runs the steps of one command line over the desktop's own operations, one result line each.
 class CliRunner : public QObject {
     Q_OBJECT
 public:
@@ -62,28 +27,40 @@ signals:
     void wakeUp();
 
 private:
-    int runStep(const CliOptions::Step &step);
+    // How the wait for a started operation ended.
+    enum class Ended { Result, Stalled, Interrupted, PortLost };
+
+    int runStep(const CliOptions::Step &step, StepReport &report);
+    int write(const QString &path, StepReport &report);
+    int read(const QString &path, StepReport &report);
+    int check(const CliOptions::Step &step, StepReport &report);
+    int compare(const QString &path, StepReport &report);
+
     bool openBoard();
-    // Runs the event loop until the running operation announces its end; false when it stalled,
-    // was interrupted or lost its port instead.
-    bool waitForResult();
-    // Before a write: reads the chip and tells whether every location can take the image (bits only
-    // go from 1 to 0). A status when the write is not to go ahead; nothing when it is.
-    std::optional<int> checkBeforeWrite(const QByteArray &image);
-    void printChecksum(const QByteArray &image);
-    bool saveSimulatedChip();
-    // Reads and decodes a write's or verify's image before anything is sent; false, said, when
-    // it is missing, unreadable, not a regular file, too large or malformed.
+    // Starts an operation and runs the event loop until it announces its end, or stalls (no
+    // byte for the idle time-out), is interrupted or loses its port.
+    Ended perform(const QString &label, const std::function<void()> &start);
+    // Reads the whole chip through the session's read into a scratch file.
+    Ended readChip(const QString &label, QByteArray *chip);
+    // The report and status of an operation that did not come to a result.
+    int endedEarly(Ended ended, StepReport &report);
+    void print(const StepReport &report);
+    // Reads and decodes an image before anything is sent, and keeps it as the raw scratch file
+    // the operations are given; false, said, when it is missing, unreadable, not a regular
+    // file, of the wrong size or malformed.
     bool loadImage(const QString &path, QByteArray *image);
-    bool refuseFile(const QString &path, const QString &reason);
-    int reportLostPort();
+    QString stagedImage() const { return m_scratch.filePath(QStringLiteral("image.bin")); }
+    int refuseFile(const QString &path, const QString &reason);
+    bool saveSimulatedChip();
 
     CliOptions m_options;
     SelectingSerialControl m_port;
-    PrintingOperator m_operator;
+    RecordingOperator m_operator;
     Session m_session{m_port, m_operator};
     TerminalProgress m_progress;
+    QTemporaryDir m_scratch;
     std::optional<OperationResult> m_result;
+    int m_endAddress = 0;  // where the last operation's stream was when it ended
     QTextStream m_out;
     QTextStream m_err;
     bool m_boardSeen = false;

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "link/FormState.h"
+#include "operations/Operator.h"
+#include "operations/ProgressDisplay.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+
+// Answers every question OK and keeps the text of the last box for the step's result line.
+class RecordingOperator : public Operator {
+public:
+    bool show(const OperatorMessage &message) override;
+    void beep() override {}
+    QString lastText;
+};
+
+// One progress line on standard error, redrawn in place while the operation runs.
+class TerminalProgress : public QObject, public ProgressDisplay {
+    Q_OBJECT
+public:
+    TerminalProgress(const FormState &state, bool enabled);
+    void begin(const QString &operation);
+    // The line drawn once more with the count reached (100 % for a whole operation), then cleared.
+    void complete();
+    void setRefreshing(bool on) override;
+    void setShown(bool) override {}
+    void refreshNow() override { draw(); }
+    void finish();
+
+private:
+    void draw();
+    const FormState &m_state;
+    bool m_enabled;
+    bool m_drawn = false;
+    QString m_operation;
+    QElapsedTimer m_clock;
+    QTimer m_timer;
+};
