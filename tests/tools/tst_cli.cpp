@@ -185,6 +185,24 @@ private slots:
         QVERIFY2(refused.status == 2 && refused.lines.isEmpty() && refused.errors.contains("cannot be written"), qPrintable(refused.errors));
     }
 
+    void aChipThatCouldNotBeKeptIsNotCompared()
+    {
+        // The chip is read into a scratch folder; on a filesystem that fills up half-way the
+        // compare and the check before a write fail instead of finding half a chip equal.
+        const QString sim = writeFile(at("kept-chip.bin"), randomImage(32768, 3)), small = at("small");
+        QDir().mkpath(small);
+        for (const QString operation : {"compare", "write"}) {
+            QProcess process;
+            process.start("unshare", {"-m", "sh", "-c", "mount -t tmpfs -o size=48k tmpfs \"$1\" && TMPDIR=\"$1\" exec \"$0\" --port SIM --sim-chip \"$2\" " + operation + " \"$2\"",
+                                      ROMIVO_CLI_TOOL, small, sim});
+            QVERIFY(process.waitForFinished(10000));
+            const QString out = QString::fromUtf8(process.readAllStandardOutput());
+            if (process.exitCode() != 1 && out.isEmpty())
+                QSKIP(qPrintable("no private mount here: " + process.readAllStandardError()));
+            QVERIFY2(process.exitCode() == 1 && out.startsWith(operation + ": failed") && out.contains("[LETTURA INTERROTTA: IMPOSSIBILE SCRIVERE SUL FILE "), qPrintable(out));
+        }
+    }
+
     void refusedBeforeAnythingIsSent_data()
     {
         // Each command, with %1 standing for a scratch folder, must end with status 2, say why, and

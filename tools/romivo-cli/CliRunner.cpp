@@ -236,6 +236,8 @@ int CliRunner::write(const QString &path, StepReport &report)
         report.checksummed = image;
         return Success;
     }
+    if (m_result->outcome != Outcome::WriteFailed)
+        return endedEarly(Ended::Failed, report);
     report.outcome = QStringLiteral("failed");
     report.detail = QStringLiteral(", the board did not take every block");
     return Failure;
@@ -253,12 +255,8 @@ int CliRunner::read(const QString &path, StepReport &report)
         return refuseFile(path, QStringLiteral("cannot be written: ") + target.errorString());
     QByteArray chip;
     const Ended ended = readChip(QStringLiteral("read"), &chip);
-    if (ended != Ended::Result || m_result->outcome != Outcome::ReadDone) {
-        const int status = ended == Ended::Result ? Failure : endedEarly(ended, report);
-        if (ended == Ended::Result) {
-            report.outcome = QStringLiteral("failed");
-            report.windowText = m_operator.lastText;
-        }
+    if (ended != Ended::Result) {
+        const int status = endedEarly(ended, report);
         if (ended == Ended::Interrupted)
             report.detail = QStringLiteral(" after %1 bytes").arg(m_endAddress);
         report.detail += QStringLiteral("; %1 was not replaced").arg(path);
@@ -295,6 +293,8 @@ int CliRunner::check(const CliOptions::Step &step, StepReport &report)
             report.checksummed = image;
         return Success;
     }
+    if (m_result->outcome != Outcome::Differs && m_result->outcome != Outcome::NotBlank)
+        return endedEarly(Ended::Failed, report);
     const int at = m_result->location;
     report.outcome = verify ? QStringLiteral("differs") : QStringLiteral("not-blank");
     report.location = at;
@@ -361,9 +361,11 @@ CliRunner::Ended CliRunner::readChip(const QString &label, QByteArray *chip)
     const QString path = m_scratch.filePath(QStringLiteral("chip.bin"));
     QFile::remove(path);
     const Ended ended = perform(label, [this, &path] { m_session.read().Command6_Click(path); });
-    if (ended == Ended::Result && m_result->outcome == Outcome::ReadDone)
+    if (ended != Ended::Result)
+        return ended;
+    if (m_result->outcome == Outcome::ReadDone)
         *chip = readBack(path);
-    return ended;
+    return chip->size() == Chip::Size ? Ended::Result : Ended::Failed;
 }
 
 CliRunner::Ended CliRunner::perform(const QString &label, const std::function<void()> &start)
@@ -419,6 +421,11 @@ int CliRunner::endedEarly(Ended ended, StepReport &report)
     case Ended::PortLost:
         report.outcome = QStringLiteral("port-lost");
         report.windowText = Messages::text(MessageId::PortLost, {m_options.port.trimmed(), m_lostReason, 0});
+        return Failure;
+    case Ended::Failed:
+        // Ended without the bytes it was for: the scratch file could not take the chip, say.
+        report.outcome = QStringLiteral("failed");
+        report.windowText = m_operator.lastText;
         return Failure;
     case Ended::Interrupted:
     case Ended::Result:

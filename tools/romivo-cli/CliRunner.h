@@ -28,7 +28,7 @@ signals:
 
 private:
     // How the wait for a started operation ended.
-    enum class Ended { Result, Stalled, Interrupted, PortLost };
+    enum class Ended { Result, Failed, Stalled, Interrupted, PortLost };
 
     int runStep(const CliOptions::Step &step, StepReport &report);
     int write(const QString &path, StepReport &report);
@@ -40,9 +40,10 @@ private:
     // Starts an operation and runs the event loop until it announces its end, or stalls (no
     // byte for the idle time-out), is interrupted or loses its port.
     Ended perform(const QString &label, const std::function<void()> &start);
-    // Reads the whole chip through the session's read into a scratch file.
+    // Reads the whole chip through the session's read into a scratch file; Failed when the
+    // read ended without the whole chip.
     Ended readChip(const QString &label, QByteArray *chip);
-    // The report and status of an operation that did not come to a result.
+    // The report and status of an operation that did not come to its result.
     int endedEarly(Ended ended, StepReport &report);
     void print(const StepReport &report);
     // Reads and decodes an image before anything is sent, and keeps it as the raw scratch file
