@@ -153,23 +153,27 @@ int CliRunner::refuseFile(const QString &path, const QString &reason)
 
 bool CliRunner::loadImage(const QString &path, QByteArray *image)
 {
+    const auto refuse = [this, &path](const QString &reason) {
+        refuseFile(path, reason);
+        return false;
+    };
     if (ImageFile::isPipeOrSocket(path))
-        return refuseFile(path, QStringLiteral("not a regular file (a FIFO or socket)")) == Success;
+        return refuse(QStringLiteral("not a regular file (a FIFO or socket)"));
     QFile file(path);
     if (!QFileInfo::exists(path) || !file.open(QIODevice::ReadOnly))
-        return refuseFile(path, QFileInfo::exists(path) ? file.errorString() : QStringLiteral("No such file or directory")) == Success;
+        return refuse(QFileInfo::exists(path) ? file.errorString() : QStringLiteral("No such file or directory"));
     // A raw image of another size is most often the wrong file, or one made for another chip.
     if (ImageFormats::formatOf(path) == ImageFormats::Format::Raw && file.size() != Chip::Size && !m_options.anySize)
-        return refuseFile(path, QStringLiteral("%1 bytes, not the chip's 32768 (--any-size takes it as the window does)").arg(file.size())) == Success;
+        return refuse(QStringLiteral("%1 bytes, not the chip's 32768 (--any-size takes it as the window does)").arg(file.size()));
     const ImageFormats::Parsed parsed = ImageFormats::decode(file);
     if (!parsed.ok())
-        return refuseFile(path, parsed.error) == Success;
+        return refuse(parsed.error);
     *image = parsed.image;
     // The operations get the image as decoded here, so that what was checked is what is sent,
     // whatever happens to the file meanwhile.
     QFile staged(stagedImage());
     if (!staged.open(QIODevice::WriteOnly | QIODevice::Truncate) || staged.write(*image) != image->size() || !staged.flush())
-        return refuseFile(staged.fileName(), staged.errorString()) == Success;
+        return refuse(QStringLiteral("cannot be kept in the scratch folder: ") + staged.errorString());
     return true;
 }
 
