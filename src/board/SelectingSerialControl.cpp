@@ -41,6 +41,8 @@ bool SelectingSerialControl::open()
     m_active->setCommPort(commPort());
     const bool opened = m_active->open();
     setLastError(m_active->lastError());
+    if (opened)
+        portOpened();
     return opened;
 }
 

@@ -12,6 +12,7 @@ bool SimulatedSerialControl::open()
 {
     close();
     m_open = true;
+    portOpened();
     setLastError({});
     if (!m_board.faults().noDsr)
         dsrChanged();

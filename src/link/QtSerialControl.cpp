@@ -70,6 +70,7 @@ bool QtSerialControl::openDevice(const QString &systemName)
     m_port.clear(QSerialPort::Input);
     m_port.clearError();
     setLastError({});
+    portOpened();
 
     const QSerialPort::PinoutSignals lines = m_port.pinoutSignals();
     if (m_port.error() == QSerialPort::UnsupportedOperationError) {

@@ -47,8 +47,12 @@ public:
     virtual void output(const QByteArray &bytes) = 0;
     // Every waiting byte, removed from the receive buffer; empty when none or closed.
     QByteArray input();
-    // Milliseconds since input() last returned bytes; very large when it never did.
+    // Milliseconds the line has been seen quiet: since input() last returned bytes or, if later,
+    // since the port opened (what came before is unknown); very large before any open.
     qint64 msSinceInput() const { return m_lastInput.isValid() ? m_lastInput.elapsed() : std::numeric_limits<qint64>::max(); }
+    // How many times a port has opened: an operation that sees it change knows its board may be
+    // another one, or the same one started afresh.
+    quint64 opens() const { return m_opens; }
 
     LinkError lastError() const { return m_lastError; }
 
@@ -67,6 +71,8 @@ protected:
     // A DSR change, delivered through the event queue.
     void dsrChanged();
     void setLastError(LinkError error) { m_lastError = std::move(error); }
+    // Called by implementations once a port has opened.
+    void portOpened() { m_lastInput.start(); ++m_opens; }
     // Forget notifications queued for a port that has since closed.
     void dropPendingNotifications() { ++m_generation; m_receivePending = false; }
 
@@ -78,5 +84,6 @@ private:
     bool m_receivePending = false;
     quint64 m_inputCount = 0;
     quint64 m_generation = 0;
+    quint64 m_opens = 0;
     QElapsedTimer m_lastInput;
 };

@@ -120,8 +120,6 @@ void ChipCheck::end(bool verify)
     FormState &state = m_context.state;
     progressOff(m_context.progress);
     state.rxMode = RxMode::Idle;
-    if (state.errorFound == 0)
-        m_context.stream.boardIdle();
     const bool equal = state.errorFound == 0;
     if (verify) {
         if (equal)

@@ -67,7 +67,6 @@ void ChipRead::receive(const QByteArray &bytes)
     if (state.currentAddress > Chip::LastLocation) {
         progressOff(m_context.progress);
         state.rxMode = RxMode::Idle;
-        m_context.stream.boardIdle();
         m_context.op.show(Messages::message(MessageId::ReadDone));
         file.close();
         m_context.announce({Outcome::ReadDone, state.currentAddress});

@@ -50,32 +50,51 @@ Outcome ImageWrite::stream(const QByteArray &image)
     state.ackFlag = 0;
     state.crFlag = 0;
     progressOn(m_context.progress);
-    m_context.port.output(writeStartFrame());
+    m_opensAtStart = m_context.port.opens();
+    if (m_context.stream.awaitQuiet()) {
+        m_context.port.output(writeStartFrame());
+        sendBlocks(image);
+    } else {
+        state.ackFlag = 1;
+    }
 
+    const bool written = state.ackFlag != 1;
+    m_context.op.show(Messages::message(written ? MessageId::Written : MessageId::WriteFailed));
+    return written ? Outcome::Written : Outcome::WriteFailed;
+}
+
+void ImageWrite::sendBlocks(const QByteArray &image)
+{
+    FormState &state = m_context.state;
     for (int block = 0; block < Frame::BlockCount; ++block) {
         for (int group = 0; group < Frame::BlockSize; group += 8) {
             state.currentAddress = block * Frame::BlockSize + group;
             QCoreApplication::processEvents();
+            if (mustStop())
+                return;
             m_context.port.output(image.mid(state.currentAddress, 8));
-            if (state.ackFlag == 1)
-                break;
         }
-        if (state.ackFlag == 1)
-            break;
         m_timerWaitAck.start();
         // Each pass sleeps until an event comes; the armed timer is one, so the wait always ends.
-        while (state.crFlag == 0 && state.ackFlag != 1)
+        while (state.crFlag == 0 && !mustStop())
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         state.crFlag = 0;
         m_timerWaitAck.stop();
+        if (mustStop())
+            return;
         m_context.port.output(nextBlockFrame());
     }
+}
 
-    const bool written = state.ackFlag != 1;
-    if (written)
-        m_context.stream.boardIdle();
-    m_context.op.show(Messages::message(written ? MessageId::Written : MessageId::WriteFailed));
-    return written ? Outcome::Written : Outcome::WriteFailed;
+bool ImageWrite::mustStop()
+{
+    // A stop (another handler took the receive mode) or a port that closed or opened anew counts
+    // as a failure: the board may have given up the write, and would take what follows for
+    // commands.
+    FormState &state = m_context.state;
+    if (state.rxMode != RxMode::Write || !m_context.port.isOpen() || m_context.port.opens() != m_opensAtStart)
+        state.ackFlag = 1;
+    return state.ackFlag == 1;
 }
 
 void ImageWrite::commonEnding()
@@ -89,6 +108,8 @@ void ImageWrite::commonEnding()
 
 void ImageWrite::receive(const QByteArray &bytes)
 {
+    if (m_context.stream.dropWhileWaiting())
+        return;
     FormState &state = m_context.state;
     for (const char c : bytes) {
         const auto byte = static_cast<std::uint8_t>(c);

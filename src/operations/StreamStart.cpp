@@ -4,32 +4,54 @@
 #include "link/FormState.h"
 #include "link/SerialControl.h"
 
+#include <QCoreApplication>
+
 StreamStart::StreamStart(SerialControl &port, FormState &state, QObject *parent)
     : QObject(parent), m_port(port), m_state(state)
 {
     m_quiet.setSingleShot(true);
-    m_quiet.setInterval(QuietMs);
     connect(&m_quiet, &QTimer::timeout, this, &StreamStart::quietReached);
+}
+
+bool StreamStart::startWaiting()
+{
+    m_mode = m_state.rxMode;
+    const qint64 quietFor = m_port.msSinceInput();
+    m_waiting = quietFor < QuietMs;
+    if (m_waiting) {
+        m_flowing.start();
+        m_quiet.start(int(QuietMs - quietFor));
+    }
+    return m_waiting;
 }
 
 void StreamStart::begin()
 {
-    m_mode = m_state.rxMode;
-    if (!m_mayBeFlowing || m_port.msSinceInput() >= QuietMs) {
-        m_waiting = false;
-        sendStreamFrame();
-        return;
-    }
-    m_waiting = true;
-    m_flowing.start();
-    m_quiet.start();
+    if (!startWaiting())
+        m_port.output(streamFrame());
+}
+
+bool StreamStart::awaitQuiet()
+{
+    if (!startWaiting())
+        return true;
+    QTimer giveUp;
+    giveUp.setSingleShot(true);
+    connect(&giveUp, &QTimer::timeout, this, &StreamStart::cancel);
+    giveUp.start(WriteGiveUpMs);
+    // Each pass sleeps until an event comes; the armed timers are events, so the wait always ends.
+    while (m_waiting && m_state.rxMode == m_mode)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    const bool quiet = !m_waiting;
+    cancel();
+    return quiet && giveUp.isActive() && m_state.rxMode == m_mode && m_port.isOpen();
 }
 
 bool StreamStart::dropWhileWaiting()
 {
     if (!m_waiting)
         return false;
-    m_quiet.start();
+    m_quiet.start(QuietMs);
     if (m_flowing.elapsed() >= RestopMs) {
         m_port.output(stopByte());
         m_flowing.restart();
@@ -56,11 +78,6 @@ void StreamStart::quietReached()
         return;
     }
     m_waiting = false;
-    sendStreamFrame();
-}
-
-void StreamStart::sendStreamFrame()
-{
-    m_mayBeFlowing = true;
-    m_port.output(streamFrame());
+    if (RxMode::isStream(m_mode))
+        m_port.output(streamFrame());
 }

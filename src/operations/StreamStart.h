@@ -8,34 +8,41 @@
 struct FormState;
 class SerialControl;
 
-// Sends the stream frame of a read, verify or blank check once the line is quiet. A stream that
-// was stopped may still have bytes on their way (in the board, the cable, the system's
-// buffers); taken for the new stream they would be stored or compared as locations 0, 1, ...
-// While the line is busy the operation waits, dropping what comes, and asks the board again
-// to stop if the flow goes on.
+// Starts an operation only on a quiet line. A board may still be sending: a stream that was
+// stopped (bytes on their way in the board, the cable, the system's buffers), a stream that ran
+// past the chip's end, or one that another program left running before this one opened the port.
+// Taken for a new stream those bytes would be stored or compared as locations 0, 1, ...; and a
+// board busy streaming could miss a write's start and take the image for commands. While the
+// line is busy the operation waits, dropping what comes, and asks the board again to stop if the
+// flow goes on.
 class StreamStart : public QObject {
     Q_OBJECT
 public:
     StreamStart(SerialControl &port, FormState &state, QObject *parent = nullptr);
 
-    // The operation has set its receive mode: send the stream frame now or once the line is quiet.
+    // A read, verify or blank check has set its receive mode: send the stream frame now or once
+    // the line is quiet.
     void begin();
+    // For the write, which runs inside its handler: returns once the line is quiet (true), or
+    // when the operation was stopped meanwhile or the board would not go quiet (false).
+    bool awaitQuiet();
     // The receive handlers hand over what comes while the start waits; true when it was dropped.
     bool dropWhileWaiting();
     // A stop ends the wait too.
     void cancel();
-    // The board has sent a whole stream, or taken a whole write: it is not streaming now.
-    void boardIdle() { m_mayBeFlowing = false; }
     bool waiting() const { return m_waiting; }
 
-    // How long the line must be quiet before the stream is asked for.
+    // How long the line must be quiet, counted from the port's opening too, before an operation
+    // starts.
     static constexpr int QuietMs = 100;
     // While bytes keep coming this long, the board is asked again to stop.
     static constexpr int RestopMs = 500;
+    // A write gives up when the board has not gone quiet after this long.
+    static constexpr int WriteGiveUpMs = 3000;
 
 private:
+    bool startWaiting();
     void quietReached();
-    void sendStreamFrame();
 
     SerialControl &m_port;
     FormState &m_state;
@@ -43,7 +50,4 @@ private:
     QElapsedTimer m_flowing;
     std::int16_t m_mode = 0;
     bool m_waiting = false;
-    // Until the board has been seen to finish, a stream may be flowing (one that was stopped,
-    // or one another program left running before this one opened the port).
-    bool m_mayBeFlowing = true;
 };

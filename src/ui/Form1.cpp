@@ -169,8 +169,11 @@ void Form1::closeEvent(QCloseEvent *event)
 
 void Form1::endProgram()
 {
-    // What the board was sent is on its way before the program ends (bounded, so a dead port
+    // A board left streaming would still be sending when the port is next opened. What the board
+    // was sent, the stop byte too, is on its way before the program ends (bounded, so a dead port
     // cannot hold the exit); the window's appearance no longer matters.
+    if (RxMode::isStream(m_session.state().rxMode))
+        m_session.stop();
     m_port.close();
     m_endProgram();
 }

@@ -8,6 +8,8 @@
 
 #include <QElapsedTimer>
 #include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
 #include <csignal>
 #include <cstring>
 #include <ctime>
@@ -96,6 +98,52 @@ private slots:
         board.signal(SIGCONT);
         if (farEndReads)
             QTRY_COMPARE(receivedByBoard(dir.filePath("wire.log")).bytes, sent);
+    }
+
+    void aStreamStillFlowingIsNotTheChip_data()
+    {
+        QTest::addColumn<bool>("readFirst");
+        QTest::newRow("left by a program that ended without the stop byte") << false;
+        QTest::newRow("bytes past the end of the chip just read") << true;
+    }
+    void aStreamStillFlowingIsNotTheChip()
+    {
+        // A board still streaming, its bytes on the way when the program asks for the chip: they are
+        // not locations 0, 1, ... The board is the test's own terminal, so that those bytes come
+        // exactly then; location 0 of its chip holds 0x00.
+        QFETCH(bool, readFirst);
+        const int board = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+        QVERIFY(board >= 0 && ::grantpt(board) == 0 && ::unlockpt(board) == 0);
+        const auto send = [board](QByteArray bytes) {
+            for (QDeadlineTimer deadline(5000); !bytes.isEmpty() && !deadline.hasExpired(); QTest::qWait(1))
+                bytes.remove(0, qMax<qsizetype>(0, ::write(board, bytes.constData(), size_t(bytes.size()))));
+        };
+        const auto answerStreamFrame = [&](const QByteArray &stream) {
+            QByteArray received;
+            for (QDeadlineTimer deadline(5000); !received.endsWith(streamFrame()) && !deadline.hasExpired(); QTest::qWait(5)) {
+                char buffer[64];
+                received += QByteArray(buffer, qMax<qsizetype>(0, ::read(board, buffer, sizeof buffer)));
+            }
+            send(stream);
+        };
+        SessionBench<QtSerialControl> b;
+        b.port.setCommPort(QString::fromLocal8Bit(::ptsname(board)));
+        QVERIFY(b.port.open());
+        QByteArray chip = erased();
+        chip[0] = 0x00;
+        if (readFirst) {
+            b.press(Press::Read, b.path("chip.bin"));
+            answerStreamFrame(chip);
+            QTRY_COMPARE(b.outcomes, QList<int>{int(Outcome::ReadDone)});
+        }
+        QSignalSpy finished(&b.session, &Session::finished);
+        b.press(Press::Blank);
+        send(erased(100));
+        answerStreamFrame(chip.left(1));
+        QTRY_VERIFY(!finished.isEmpty());
+        ::close(board);
+        const auto result = finished.first().first().value<OperationResult>();
+        QVERIFY2(result.outcome == Outcome::NotBlank && result.location == 0, qPrintable(QString::number(result.location)));
     }
 
     void restartedStreamsTakeNothingOfTheStoppedOne()

@@ -311,6 +311,53 @@ private slots:
         QVERIFY2(out.contains("/32768") && out.contains("\r\x1b[Kverify: differs at 0x05DC (chip 0x00, file 0xFF) [ERRORE al byte  1500]\r\n"), out.right(200).constData());
     }
 
+    void aWriteThatFailedOrWasStoppedSendsNothingMore_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<int>("interruptMs");  // -1: left to end
+        QTest::newRow("block 3 unanswered") << "silent-after-block=3" << -1;
+        QTest::newRow("interrupted") << "" << 1500;
+    }
+    void aWriteThatFailedOrWasStoppedSendsNothingMore()
+    {
+        // Each block begins with bytes that a board which has given up the write would take for
+        // "program 0x00": none of them may reach it once the write has failed or was stopped.
+        QFETCH(QString, fault);
+        QFETCH(int, interruptMs);
+        QByteArray image = randomImage(32768), wire = QByteArray::fromHex("ff471c");
+        for (int block = 0; block < 64; ++block) {
+            image.replace(block * 512, 8, QByteArray::fromHex("ff0013ff0013ffff"));
+            wire += image.mid(block * 512, 512) + QByteArray::fromHex("ff471d");
+        }
+        writeFile(at("evil.bin"), image);
+        BoardProcess board({interruptMs < 0 ? "--fault=" + fault : "--paced", "--chip", writeFile(at("ff.bin"), erased()),
+                            "--log", at("evil.log"), "--save", at("evil-chip.bin")});
+        QProcess write;
+        write.start(ROMIVO_CLI_TOOL, {"--port", board.path(), "--no-check", "write", at("evil.bin")});
+        if (interruptMs >= 0) {
+            QTest::qWait(interruptMs);
+            ::kill(pid_t(write.processId()), SIGINT);
+        }
+        QVERIFY(write.waitForFinished(20000));
+        const QString said = QString::fromUtf8(write.readAllStandardOutput());
+        if (interruptMs < 0)
+            QVERIFY2(write.exitCode() == 1 && said == "write: failed, the board did not take every block [ERRORE]\n", qPrintable(said));
+        else
+            QVERIFY2(write.exitCode() == 130 && said.startsWith("write: interrupted"), qPrintable(said));
+        QTest::qWait(300);  // the board gives up a write after 0.2 s of quiet
+        QVERIFY(board.stop());
+        const QByteArray received = receivedByBoard(at("evil.log")).bytes;
+        QVERIFY(wire.startsWith(received));
+        if (interruptMs < 0)  // blocks 0 to 2 and their frames, block 3, nothing after it
+            QCOMPARE(received.size(), 3 + 4 * 512 + 3 * 3);
+        // The chip holds the image as far as the board took it, and is erased beyond.
+        const QByteArray chip = readFile(at("evil-chip.bin"));
+        qsizetype programmed = 0;
+        while (programmed < chip.size() && chip.at(programmed) == image.at(programmed))
+            ++programmed;
+        QCOMPARE(chip.mid(programmed), erased(int(chip.size() - programmed)));
+    }
+
     void writeAsTheBoardReceivesIt()
     {
         // What a write with its check and verify puts on the wire, to the last byte, though the
