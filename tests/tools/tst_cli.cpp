@@ -222,7 +222,11 @@ private slots:
         QTest::newRow("S-record cut short") << sim + "write %1/cut.s19" << "no termination record";
         QTest::newRow("name the locale cannot spell") << sim + "write %1/fw$'\\xff'.bin" << "not valid text";
         QTest::newRow("bad HEX line") << sim + "write %1/bad.hex" << "line 2: bad checksum";
-        QTest::newRow("raw image of another size") << sim + "verify %1/cut.s19.bin" << "43 bytes, not the chip's 32768";
+        QTest::newRow("raw image of another size") << sim + "verify %1/fw.bin" << "3 bytes, not the chip's 32768 (--any-size takes it";
+        QTest::newRow("S-record named raw") << sim + "verify %1/cut.s19.bin" << "43 bytes, not the chip's 32768; it begins like an S-record file, which --format srec reads";
+        QTest::newRow("HEX named .txt") << sim + "write %1/fw.txt" << "; it begins like Intel HEX, which --format ihex reads";
+        QTest::newRow("S-record whose count misses a line") << sim + "--format srec write %1/gap.bin" << "gap.bin: line 3: the count record says 3 data records, the file has 2";
+        QTest::newRow("device image, any size") << sim + "--any-size write /dev/zero" << "/dev/zero: not a regular file (a device)";
         QTest::newRow("a directory") << sim + "write %1/" << "Nessun file selezionato";
         QTest::newRow("target in a missing directory") << sim + "read %1/nowhere/x.bin" << "cannot be written";
         QTest::newRow("device target") << sim + "read /dev/null" << "not a regular file";
@@ -247,7 +251,8 @@ private slots:
         const std::pair<const char *, QByteArray> files[] = {{"chip.bin", programmed}, {"fw\u00ff.bin", programmed},
             {"big.hex", QByteArray(5 << 20, '\n')}, {"cut.s19", "S1130000000102030405060708090A0B0C0D0E0F74\n"},
             {"cut.s19.bin", "S1130000000102030405060708090A0B0C0D0E0F74\n"},
-            {"bad.hex", ":020000001122CB\n:02000000112200\n:00000001FF\n"}};
+            {"bad.hex", ":020000001122CB\n:02000000112200\n:00000001FF\n"}, {"fw.bin", "\x12\x34\x56"}, {"fw.txt", ":020000001122CB\n:00000001FF\n"},
+            {"gap.bin", "S104000001FA\nS104000203F6\nS5030003F9\nS9030000FC\n"}};
         for (const auto &[name, bytes] : files)
             writeFile(scratch.filePath(QString::fromUtf8(name)), bytes);
         QVERIFY(::mkfifo(qPrintable(scratch.filePath("fifo")), 0600) == 0);

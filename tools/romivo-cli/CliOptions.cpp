@@ -66,7 +66,7 @@ std::optional<CliOptions> CliOptions::parse(const QStringList &arguments, QStrin
         QStringLiteral("Take a raw image that is not 32,768 bytes as the window does: a shorter one padded with "
                        "0xFF, a longer one cut. Without it such an image is refused before anything is sent."));
     const QCommandLineOption format(QStringLiteral("format"),
-        QStringLiteral("Write a read's FILE as raw binary, Intel HEX or S-record, whatever its name says."),
+        QStringLiteral("Take every FILE as raw binary, Intel HEX or S-record, whatever its name says."),
         QStringLiteral("bin|ihex|srec"));
     const QCommandLineOption maxLines(QStringLiteral("max-lines"),
         QStringLiteral("List at most N differing locations in a compare (default 64)."), QStringLiteral("N"));
@@ -112,11 +112,11 @@ std::optional<CliOptions> CliOptions::parse(const QStringList &arguments, QStrin
     if (parser.isSet(format)) {
         const QString name = parser.value(format);
         if (name == QLatin1String("bin"))
-            options.readFormat = ImageFormats::Format::Raw;
+            options.format = ImageFormats::Format::Raw;
         else if (name == QLatin1String("ihex"))
-            options.readFormat = ImageFormats::Format::IntelHex;
+            options.format = ImageFormats::Format::IntelHex;
         else if (name == QLatin1String("srec"))
-            options.readFormat = ImageFormats::Format::SRecord;
+            options.format = ImageFormats::Format::SRecord;
         else {
             *error = QStringLiteral("--format takes bin, ihex or srec, not ") + name;
             return std::nullopt;
@@ -207,8 +207,8 @@ QString CliOptions::description()
         "  compare FILE  read the whole chip and list every location that differs from FILE\n"
         "  blank         check that every location holds 0xFF\n"
         "FILE for write, verify and compare is raw binary of 32,768 bytes, Intel HEX (.hex,\n"
-        ".ihx) or Motorola S-record (.s19, .s28, .s37, .srec, .mot); locations a HEX or\n"
-        "S-record file leaves unset are 0xFF.\n"
+        ".ihx, .ihex, .eep) or Motorola S-record (.s19, .s28, .s37, .srec, .mot), or as\n"
+        "--format says; locations a HEX or S-record file leaves unset are 0xFF.\n"
         "\n"
         "Each operation prints one line on standard output, ending with the desktop program's\n"
         "message in brackets where it shows one. Its forms (... stands for more of the same):\n"

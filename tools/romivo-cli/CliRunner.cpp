@@ -30,6 +30,17 @@ bool namesNoFile(const QString &path)
     return path.isEmpty() || path.endsWith(u'/') || QFileInfo(path).isDir();
 }
 
+// Why an existing path is not a file to take bytes from (opening a FIFO waits for a writer that
+// may never come; a device's bytes are no image), or nothing.
+std::optional<QString> notRegular(const QString &path)
+{
+    if (ImageFile::isPipeOrSocket(path))
+        return QStringLiteral("not a regular file (a FIFO or socket)");
+    if (QFileInfo::exists(path) && !QFileInfo(path).isFile())
+        return QStringLiteral("not a regular file (a device)");
+    return std::nullopt;
+}
+
 } // namespace
 
 CliRunner::CliRunner(const CliOptions &options, QObject *parent)
@@ -157,15 +168,27 @@ bool CliRunner::loadImage(const QString &path, QByteArray *image)
         refuseFile(path, reason);
         return false;
     };
-    if (ImageFile::isPipeOrSocket(path))
-        return refuse(QStringLiteral("not a regular file (a FIFO or socket)"));
+    // Only a regular file is an image, even with --any-size: /dev/zero would program a chip of zeros.
+    if (const std::optional<QString> notFile = notRegular(path))
+        return refuse(*notFile);
     QFile file(path);
     if (!QFileInfo::exists(path) || !file.open(QIODevice::ReadOnly))
         return refuse(QFileInfo::exists(path) ? file.errorString() : QStringLiteral("No such file or directory"));
-    // A raw image of another size is most often the wrong file, or one made for another chip.
-    if (ImageFormats::formatOf(path) == ImageFormats::Format::Raw && file.size() != Chip::Size && !m_options.anySize)
-        return refuse(QStringLiteral("%1 bytes, not the chip's 32768 (--any-size takes it as the window does)").arg(file.size()));
-    const ImageFormats::Parsed parsed = ImageFormats::decode(file);
+    const ImageFormats::Format format = m_options.format.value_or(ImageFormats::formatOf(path));
+    // A raw image of another size is most often the wrong file, one made for another chip, or
+    // HEX or S-record text under another name (which --any-size would program as text).
+    if (format == ImageFormats::Format::Raw && file.size() != Chip::Size && !m_options.anySize) {
+        const QString size = QStringLiteral("%1 bytes, not the chip's 32768").arg(file.size());
+        switch (ImageFormats::textFormatOf(file.peek(64)).value_or(ImageFormats::Format::Raw)) {
+        case ImageFormats::Format::IntelHex:
+            return refuse(size + QStringLiteral("; it begins like Intel HEX, which --format ihex reads"));
+        case ImageFormats::Format::SRecord:
+            return refuse(size + QStringLiteral("; it begins like an S-record file, which --format srec reads"));
+        case ImageFormats::Format::Raw:
+            return refuse(size + QStringLiteral(" (--any-size takes it as the window does)"));
+        }
+    }
+    const ImageFormats::Parsed parsed = ImageFormats::decode(file, format);
     if (!parsed.ok())
         return refuse(parsed.error);
     *image = parsed.image;
@@ -266,7 +289,7 @@ int CliRunner::read(const QString &path, StepReport &report)
         report.detail += QStringLiteral("; %1 was not replaced").arg(path);
         return status;
     }
-    const ImageFormats::Format format = m_options.readFormat.value_or(ImageFormats::formatOf(path));
+    const ImageFormats::Format format = m_options.format.value_or(ImageFormats::formatOf(path));
     const QByteArray contents = ImageExport::encode(chip, format, path);
     if (target.write(contents) != contents.size() || !target.commit())
         return refuseFile(path, target.errorString() + QStringLiteral("; not replaced"));
