@@ -30,6 +30,7 @@ struct CliOptions {
     bool help = false;
     bool version = false;
     QString helpText;
+    static constexpr double MaxSeconds = 86400;  // the longest --wait-board or --idle-timeout
     QList<Step> steps;
 
     // Nothing (with `error`) when the arguments do not make a command.
