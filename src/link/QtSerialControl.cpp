@@ -3,6 +3,7 @@
 #include "link/PortName.h"
 
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QThread>
 
 #ifdef Q_OS_UNIX
@@ -47,7 +48,7 @@ bool QtSerialControl::openDevice(const QString &systemName)
         if (m_port.error() == QSerialPort::DeviceNotFoundError)
             error.kind = LinkError::Kind::NotFound;
         else if (m_port.error() == QSerialPort::PermissionError)
-            error.kind = LinkError::Kind::AccessDenied;
+            error = refusedAccess(error);
         m_port.clearError();
         setLastError(error);
         return false;
@@ -83,6 +84,23 @@ bool QtSerialControl::openDevice(const QString &systemName)
     if (m_port.bytesAvailable() > 0)
         dataArrived();
     return true;
+}
+
+LinkError QtSerialControl::refusedAccess(LinkError error)
+{
+    error.kind = LinkError::Kind::AccessDenied;
+#ifdef Q_OS_UNIX
+    // Qt says "permission" both when the device's mode shuts this user out and when another
+    // program holds the port (its lock file, or the exclusive mode, EBUSY). A mode that would
+    // let this user in leaves only the second. Asked of the mode alone: opening the device
+    // again to find out would toggle a real board's DTR line.
+    const QString path = error.port.startsWith(u'/') ? error.port : QStringLiteral("/dev/") + error.port;
+    if (::access(QFile::encodeName(path).constData(), R_OK | W_OK) == 0) {
+        error.kind = LinkError::Kind::Busy;
+        error.reason = QStringLiteral("the port is busy (another program holds it)");
+    }
+#endif
+    return error;
 }
 
 void QtSerialControl::close()

@@ -34,6 +34,8 @@ private:
     void pollDsr();
     void drain();
     QString lossReason() const;
+    // A refusal Qt words as a permission error: refused access, or a port another program holds.
+    static LinkError refusedAccess(LinkError error);
     void onError(QSerialPort::SerialPortError error);
 
     QSerialPort m_port;

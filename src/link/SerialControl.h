@@ -12,7 +12,8 @@ struct LinkError {
         None,
         NoPortNamed,   // the text names no port (empty, 0, negative, out of range)
         NotFound,      // no such device
-        AccessDenied,  // busy or permission refused
+        AccessDenied,  // permission refused
+        Busy,          // another program holds the port
         OpenFailed,    // any other refusal from the system
     };
     Kind kind = Kind::None;

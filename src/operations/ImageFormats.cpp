@@ -7,6 +7,7 @@
 #include <QList>
 #include <array>
 #include <functional>
+#include <vector>
 
 namespace ImageFormats {
 namespace {
@@ -68,15 +69,37 @@ private:
     int m_number = 0;
 };
 
-// Places data at an absolute address, refusing anything outside the chip.
-bool place(QByteArray &image, qint64 address, const QByteArray &data)
-{
-    if (address < 0 || address + data.size() > Chip::Size)
-        return false;
-    for (qsizetype i = 0; i < data.size(); ++i)
-        image[address + i] = data[i];
-    return true;
-}
+// An erased image that remembers which line set each location: two records that give one
+// location different bytes are a damaged or merged-wrong file, not a choice to make silently.
+// The same bytes given twice change nothing and are taken.
+class Placement {
+public:
+    QByteArray image = QByteArray(Chip::Size, Chip::Erased);
+    int line = 0;  // the line being read
+
+    // Empty, or why the data cannot go there.
+    QString place(qint64 address, const QByteArray &data)
+    {
+        if (address < 0 || address + data.size() > Chip::Size)
+            return QStringLiteral("data outside 0000-7FFF");
+        for (qsizetype i = 0; i < data.size(); ++i) {
+            const auto at = static_cast<std::size_t>(address + i);
+            if (m_setBy[at] != 0 && image[qsizetype(at)] != data[i])
+                return QStringLiteral("sets location %1 to %2, which line %3 set to %4")
+                    .arg(hex(qint64(at), 4), hex(quint8(data[i]), 2)).arg(m_setBy[at]).arg(hex(quint8(image[qsizetype(at)]), 2));
+            image[qsizetype(at)] = data[i];
+            m_setBy[at] = line;
+        }
+        m_setAny = m_setAny || !data.isEmpty();
+        return {};
+    }
+    bool setAny() const { return m_setAny; }
+
+private:
+    static QString hex(qint64 value, int digits) { return QString::number(value, 16).rightJustified(digits, u'0').toUpper(); }
+    std::vector<int> m_setBy = std::vector<int>(Chip::Size, 0);
+    bool m_setAny = false;
+};
 
 quint8 u8(const QByteArray &bytes, qsizetype i)
 {
@@ -90,11 +113,12 @@ struct Record {
 };
 
 // The loop both formats share: every line that is not blank is one record, onto an erased
-// image; nothing may follow the end record, and the end record must come.
+// image; nothing may follow the end record, the end record must come, and some record must
+// set a location (an end record alone would pass for an erased chip).
 Parsed readRecords(const QByteArray &text, const QString &endName, const QString &noEnd,
-                   const std::function<Record(QByteArrayView, QByteArray &)> &record)
+                   const std::function<Record(QByteArrayView, Placement &)> &record)
 {
-    Parsed result{QByteArray(Chip::Size, Chip::Erased), {}};
+    Placement placement;
     bool ended = false;
     Lines lines(text);
     QByteArrayView line;
@@ -103,14 +127,17 @@ Parsed readRecords(const QByteArray &text, const QString &endName, const QString
             continue;
         if (ended)
             return {{}, lineError(lines.number(), QStringLiteral("data after the ") + endName)};
-        const Record done = record(line, result.image);
+        placement.line = lines.number();
+        const Record done = record(line, placement);
         if (!done.error.isEmpty())
             return {{}, lineError(lines.number(), done.error)};
         ended = done.end;
     }
     if (!ended)
         return {{}, noEnd};
-    return result;
+    if (!placement.setAny())
+        return {{}, QStringLiteral("no data: the file sets no location of the chip")};
+    return {placement.image, {}};
 }
 
 } // namespace
@@ -118,7 +145,8 @@ Parsed readRecords(const QByteArray &text, const QString &endName, const QString
 Format formatOf(const QString &path)
 {
     const QString suffix = QFileInfo(path).suffix().toLower();
-    if (suffix == QLatin1String("hex") || suffix == QLatin1String("ihx"))
+    static const QStringList intelHex{"hex", "ihx", "ihex", "eep"};
+    if (intelHex.contains(suffix))
         return Format::IntelHex;
     static const QStringList srecord{"s19", "s28", "s37", "srec", "mot"};
     if (srecord.contains(suffix))
@@ -126,11 +154,21 @@ Format formatOf(const QString &path)
     return Format::Raw;
 }
 
+std::optional<Format> textFormatOf(const QByteArray &start)
+{
+    const QByteArray text = start.trimmed();
+    if (text.startsWith(':'))
+        return Format::IntelHex;
+    if (text.size() >= 2 && text[0] == 'S' && text[1] >= '0' && text[1] <= '9')
+        return Format::SRecord;
+    return std::nullopt;
+}
+
 Parsed parseIntelHex(const QByteArray &text)
 {
     qint64 base = 0;
     return readRecords(text, QStringLiteral("end-of-file record"), QStringLiteral("no end-of-file record"),
-                       [&](QByteArrayView line, QByteArray &image) -> Record {
+                       [&](QByteArrayView line, Placement &image) -> Record {
         if (line[0] != ':')
             return {QStringLiteral("a record starts with ':'")};
         const std::optional<QByteArray> bytes = hexBytes(line.sliced(1));
@@ -147,9 +185,7 @@ Parsed parseIntelHex(const QByteArray &text)
         const QByteArray data = r.mid(4, count);
         switch (type) {
         case 0x00:
-            if (!place(image, base + offset, data))
-                return {QStringLiteral("data outside 0000-7FFF")};
-            return {};
+            return {image.place(base + offset, data)};
         case 0x01:
             if (count != 0)
                 return {QStringLiteral("malformed end-of-file record")};
@@ -173,9 +209,13 @@ Parsed parseIntelHex(const QByteArray &text)
 
 Parsed parseSRecord(const QByteArray &text)
 {
+    // The data records so far, and the first line of each kind (S1, S2, S3), for the count
+    // record and for the termination record, which must be the one of the data's kind.
+    int dataRecords = 0;
+    std::array<int, 4> firstLineOf{};
     // A file cut short would otherwise program half an image as if it were whole.
     return readRecords(text, QStringLiteral("termination record"), QStringLiteral("no termination record (S7, S8 or S9)"),
-                       [](QByteArrayView line, QByteArray &image) -> Record {
+                       [&](QByteArrayView line, Placement &image) -> Record {
         if (line.size() < 2 || line[0] != 'S' || line[1] < '0' || line[1] > '9')
             return {QStringLiteral("a record starts with S and its type")};
         const int type = line[1] - '0';
@@ -204,26 +244,34 @@ Parsed parseSRecord(const QByteArray &text)
         case 1:
         case 2:
         case 3:
-            if (!place(image, address, data))
-                return {QStringLiteral("data outside 0000-7FFF")};
-            return {};
+            ++dataRecords;
+            if (firstLineOf[static_cast<std::size_t>(type)] == 0)
+                firstLineOf[static_cast<std::size_t>(type)] = image.line;
+            return {image.place(address, data)};
         case 5:
-        case 6:  // record counts
+        case 6:  // the count of data records before it: a line lost in between shows here
             if (!data.isEmpty())
                 return {QStringLiteral("malformed count record")};
+            if (address != dataRecords)
+                return {QStringLiteral("the count record says %1 data records, the file has %2 before it").arg(address).arg(dataRecords)};
             return {};
-        default:  // S7, S8, S9: termination with the start address
+        default:  // S7, S8, S9: termination with the start address, S9 of S1 data, S8 of S2, S7 of S3
             if (!data.isEmpty())
                 return {QStringLiteral("malformed termination record")};
+            for (int kind = 1; kind <= 3; ++kind) {
+                const int at = firstLineOf[static_cast<std::size_t>(kind)];
+                if (at != 0 && kind != 10 - type)
+                    return {QStringLiteral("S%1 ends S%2 data, but line %3 is an S%4 record").arg(type).arg(10 - type).arg(at).arg(kind)};
+            }
             return {{}, true};
         }
     });
 }
 
-Parsed parse(const QString &path, const QByteArray &contents)
+Parsed parse(Format format, const QByteArray &contents)
 {
     const QByteArray start = contents.trimmed().left(1);
-    switch (formatOf(path)) {
+    switch (format) {
     case Format::IntelHex:
         if (start != ":")
             return {{}, QStringLiteral("not an Intel HEX file (no ':' at the start)")};
@@ -238,10 +286,19 @@ Parsed parse(const QString &path, const QByteArray &contents)
     return {Chip::padded(contents), {}};
 }
 
+Parsed parse(const QString &path, const QByteArray &contents)
+{
+    return parse(formatOf(path), contents);
+}
+
 Parsed decode(QFile &file)
 {
-    const QString path = file.fileName();
-    const bool text = formatOf(path) != Format::Raw;
+    return decode(file, formatOf(file.fileName()));
+}
+
+Parsed decode(QFile &file, Format format)
+{
+    const bool text = format != Format::Raw;
     // A 27C256 in HEX or S-record takes under 100 KB; far more is not an image of one, and
     // reading it whole (a device that never ends) would exhaust the memory.
     const QByteArray contents = file.read(text ? MaxTextBytes + 1 : Chip::Size);
@@ -249,7 +306,7 @@ Parsed decode(QFile &file)
         return {{}, file.errorString()};
     if (text && contents.size() > MaxTextBytes)
         return {{}, QStringLiteral("larger than %1 MB: not an image of a 27C256").arg(MaxTextBytes >> 20)};
-    return parse(path, contents);
+    return parse(format, contents);
 }
 
 quint16 byteSum(const QByteArray &bytes)

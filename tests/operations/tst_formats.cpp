@@ -43,21 +43,25 @@ private slots:
                                record(2, 0, QByteArray("\x01\x00", 2)).toLower() +  // segment 0x1000
                                record(0, 0, "\xAA\xBB") + record(3, 0, QByteArray("\x00\x00\x01\x00", 4)) +
                                record(5, 0, QByteArray("\x00\x00\x01\x00", 4)) + record(4, 0, QByteArray(2, '\0')) +
-                               record(0, 0x7FFF, "\x42") + Eof;
-        const QByteArray srec = record(0, 0, "HDR", 2) + record(1, 0x10, "\x01\x02\x03", 2) + "\r\n" +
-                                record(2, 0x1000, "\xAA", 3) + record(3, 0x1001, "\xBB", 4) + record(5, 3, "", 2) +
-                                record(6, 3, "", 3) + record(1, 0x7FFF, "\x42", 2);
+                               record(0, 0x7FFF, "\x42") + record(0, 0x11, "\x02") + Eof;  // the same byte again
+        // S1, S2 or S3 data (address 2, 3 or 4 bytes), counted, ended by S9, S8 or S7.
+        const auto srec = [](int type) {
+            return record(0, 0, "HDR", 2) + record(type, 0x10, "\x01\x02\x03", type + 1) + "\r\n" + record(type, 0x1000, "\xAA", type + 1) +
+                   record(type, 0x1001, "\xBB", type + 1) + record(5, 3, "", 2) + record(6, 3, "", 3) + record(type, 0x7FFF, "\x42", type + 1) +
+                   record(10 - type, 0, "", type + 1);
+        };
         QByteArray expected(32768, char(0xFF));
         expected.replace(0x10, 3, "\x01\x02\x03").replace(0x1000, 2, "\xAA\xBB")[0x7FFF] = 0x42;
         // Named so, the text must be of that kind; any other name is a raw image, padded or cut.
         const QByteArray raw = expected.left(0x11) + "\x99";
         const std::tuple<const char *, QByteArray, QByteArray> files[] = {{"a.HEX", hex, expected}, {"a.ihx", hex, expected},
-            {"a.s19", srec + record(7, 0, "", 4), expected}, {"a.S28", srec + record(8, 0, "", 3), expected}, {"a.s37", srec + S9, expected},
-            {"a.srec", srec + S9, expected}, {"a.mot", srec + S9, expected}, {"a.bin", raw, raw + QByteArray(32768 - raw.size(), char(0xFF))},
+            {"a.ihex", hex, expected}, {"a.eep", hex, expected}, {"a.s19", srec(1), expected}, {"a.S28", srec(2), expected},
+            {"a.s37", srec(3), expected}, {"a.srec", srec(1), expected}, {"a.mot", srec(2), expected},
+            {"a.bin", raw, raw + QByteArray(32768 - raw.size(), char(0xFF))},
             {"hex", expected + "past the chip", expected}};
         for (const auto &[name, text, image] : files)
             QVERIFY2(parse(QString::fromLatin1(name), text).image == image, name);
-        QVERIFY(!parse("a.hex", srec + S9).ok() && !parse("a.s19", hex).ok() && !parse("a.hex", "").ok());
+        QVERIFY(!parse("a.hex", srec(1)).ok() && !parse("a.s19", hex).ok() && !parse("a.hex", "").ok());
     }
 
     void refusals_data()
@@ -73,6 +77,13 @@ private slots:
         QTest::newRow("HEX unknown type") << true << record(6, 0, "") + Eof << "line 1: unknown record type 06";
         QTest::newRow("HEX no end") << true << good << "no end-of-file record";
         QTest::newRow("HEX after the end") << true << Eof + good << "line 2: data after the end-of-file record";
+        QTest::newRow("HEX overlap, other data") << true << good + record(0, 1, "\x33") + Eof << "line 2: sets location 0001 to 33, which line 1 set to 22";
+        QTest::newRow("HEX sets nothing") << true << record(0, 0, "") + Eof << "no data: the file sets no location of the chip";
+        QTest::newRow("S sets nothing") << false << record(0, 0, "HDR", 2) + S9 << "no data: the file sets no location of the chip";
+        QTest::newRow("S line lost before its count") << false << record(1, 0, "\x01", 2) + record(1, 2, "\x03", 2) + record(5, 3, "", 2) + S9
+                                                      << "line 3: the count record says 3 data records, the file has 2 before it";
+        QTest::newRow("S1 data ended by S8") << false << record(1, 0, "\x01", 2) + record(8, 0, "", 3) << "line 2: S8 ends S2 data, but line 1 is an S1 record";
+        QTest::newRow("S3 data ended by S9") << false << record(3, 0, "\x01", 4) + S9 << "line 2: S9 ends S1 data, but line 1 is an S3 record";
         QTest::newRow("S bad checksum") << false << record(0, 0, "", 2) + withBadSum(record(1, 0, "\x11", 2)) + S9 << "line 2: bad checksum";
         QTest::newRow("S no S") << false << QByteArray("X1030000FC\n") << "line 1: a record starts with S and its type";
         QTest::newRow("S past the chip") << false << record(1, 0x8000, "\x01", 2) << "line 1: data outside 0000-7FFF";

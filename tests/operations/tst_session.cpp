@@ -103,6 +103,7 @@ private slots:
         QTest::newRow("HEX text named raw") << "fw.bin" << hex << Chip::padded(hex);
         QTest::newRow("bad HEX line") << "fw.hex" << QByteArray(":0400100012345678DD\n:00000001FF\n") << QByteArray();
         QTest::newRow("binary named HEX") << "fw.hex" << QByteArray(64, char(0x00)) << QByteArray();
+        QTest::newRow("HEX that sets nothing") << "fw.eep" << QByteArray(":00000001FF\n") << QByteArray();
     }
     void imagesOfEveryKind()
     {

@@ -31,14 +31,15 @@ QString checksumOf(const QByteArray &image)
     return QStringLiteral("%1 %2").arg(ImageFormats::byteSum(image), 4, 16, QChar('0')).arg(ImageFormats::crc32(image), 8, 16, QChar('0')).toUpper();
 }
 
-// Started, then interrupted or left to end when `after` has run: its exit status.
-int interrupted(const QStringList &arguments, int afterMs, const std::function<void(QProcess &)> &after)
+// Started, then interrupted or left to end when `after` has run.
+Run interrupted(const QStringList &arguments, int afterMs, const std::function<void(QProcess &)> &after)
 {
     QProcess process;
     process.start(ROMIVO_CLI_TOOL, arguments);
     QTest::qWait(afterMs);
     after(process);
-    return process.waitForFinished(10000) ? process.exitCode() : -1;
+    return {process.waitForFinished(10000) ? process.exitCode() : -1,
+            QString::fromUtf8(process.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts), QString::fromUtf8(process.readAllStandardError())};
 }
 
 } // namespace
@@ -222,7 +223,16 @@ private slots:
         QTest::newRow("S-record cut short") << sim + "write %1/cut.s19" << "no termination record";
         QTest::newRow("name the locale cannot spell") << sim + "write %1/fw$'\\xff'.bin" << "not valid text";
         QTest::newRow("bad HEX line") << sim + "write %1/bad.hex" << "line 2: bad checksum";
-        QTest::newRow("raw image of another size") << sim + "verify %1/cut.s19.bin" << "43 bytes, not the chip's 32768";
+        QTest::newRow("raw image of another size") << sim + "verify %1/fw.bin" << "3 bytes, not the chip's 32768 (--any-size takes it";
+        QTest::newRow("S-record named raw") << sim + "verify %1/cut.s19.bin" << "43 bytes, not the chip's 32768; it begins like an S-record file, which --format srec reads";
+        QTest::newRow("HEX named .txt") << sim + "write %1/fw.txt" << "; it begins like Intel HEX, which --format ihex reads";
+        QTest::newRow("S-record whose count misses a line") << sim + "--format srec write %1/gap.bin" << "gap.bin: line 3: the count record says 3 data records, the file has 2";
+        QTest::newRow("device image, any size") << sim + "--any-size write /dev/zero" << "/dev/zero: not a regular file (a device)";
+        QTest::newRow("FIFO simulated chip") << "--port SIM --sim-chip %1/fifo blank" << "/fifo: not a regular file (a FIFO";
+        QTest::newRow("name with a newline") << sim + "write %1/$'new\\nline.bin'" << "new\\nline.bin': No such file";
+        QTest::newRow("output full") << sim + "blank >/dev/full" << "cannot write to standard output: No space left on device";
+        QTest::newRow("output closed") << sim + "blank >&-" << "cannot write to standard output: Bad file descriptor";
+        QTest::newRow("wait longer than a day") << "--wait-board 86401 blank" << "--wait-board takes at most 86400 seconds (a day), not 86401; see --help";
         QTest::newRow("a directory") << sim + "write %1/" << "Nessun file selezionato";
         QTest::newRow("target in a missing directory") << sim + "read %1/nowhere/x.bin" << "cannot be written";
         QTest::newRow("device target") << sim + "read /dev/null" << "not a regular file";
@@ -247,7 +257,8 @@ private slots:
         const std::pair<const char *, QByteArray> files[] = {{"chip.bin", programmed}, {"fw\u00ff.bin", programmed},
             {"big.hex", QByteArray(5 << 20, '\n')}, {"cut.s19", "S1130000000102030405060708090A0B0C0D0E0F74\n"},
             {"cut.s19.bin", "S1130000000102030405060708090A0B0C0D0E0F74\n"},
-            {"bad.hex", ":020000001122CB\n:02000000112200\n:00000001FF\n"}};
+            {"bad.hex", ":020000001122CB\n:02000000112200\n:00000001FF\n"}, {"fw.bin", "\x12\x34\x56"}, {"fw.txt", ":020000001122CB\n:00000001FF\n"},
+            {"gap.bin", "S104000001FA\nS104000203F6\nS5030003F9\nS9030000FC\n"}};
         for (const auto &[name, bytes] : files)
             writeFile(scratch.filePath(QString::fromUtf8(name)), bytes);
         QVERIFY(::mkfifo(qPrintable(scratch.filePath("fifo")), 0600) == 0);
@@ -263,12 +274,18 @@ private slots:
 
     void boardThatStallsGoesAwayOrIsInterrupted()
     {
-        // A stream that stops short is stopped at its location once the line is idle.
+        // A stream that stops short is stopped at its location once the line is idle; a name that
+        // would split the line is quoted.
         BoardProcess stalling({"--fault", "short-stream=100"});
-        const Run stalled = cli({"--port", stalling.path(), "--idle-timeout", "0.5", "read", at("short.bin")});
-        QCOMPARE(stalled.lines, QStringList{"read: stalled at 0x0064; " + at("short.bin") + " was not replaced [FERMATO: NESSUN DATO DAL CHIP ALLA LOCAZIONE 100]"});
+        const Run stalled = cli({"--port", stalling.path(), "--idle-timeout", "0.5", "read", at("short\n.bin")});
+        QCOMPARE(stalled.lines, QStringList{"read: stalled at 0x0064; $'" + at("short\\n.bin") + "' was not replaced [FERMATO: NESSUN DATO DAL CHIP ALLA LOCAZIONE 100]"});
         QCOMPARE(stalled.status, 1);
-        QVERIFY(!QFile::exists(at("short.bin")));
+        QVERIFY(!QFile::exists(at("short\n.bin")));
+        // A port this user may not open is refused for access, with the hint to join its group.
+        QProcess nobody;
+        nobody.start("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", ROMIVO_CLI_TOOL, "--port", stalling.path(), "blank"});
+        QVERIFY(nobody.waitForFinished(10000) && nobody.exitCode() == 2);
+        QVERIFY(QString::fromUtf8(nobody.readAllStandardError()).contains("Permission denied; unless another program holds it, join the group"));
         // Ctrl-C during a read leaves the target as it was and no scratch file beside it; a verify
         // run at once takes nothing of that stream.
         writeFile(at("chip.bin"), randomImage(32768));
@@ -284,14 +301,24 @@ private slots:
         QCOMPARE(readFile(at("out.bin")), "an older read");
         QCOMPARE(QDir(dir.path()).entryList({"out.bin*"}, QDir::Files | QDir::Hidden), QStringList{"out.bin"});
         QCOMPARE(cli({"--port", paced.path(), "verify", at("chip.bin")}).status, 0);
-        // Ctrl-C while waiting for the board; the board going away during a read, said at once.
+        // Ctrl-C, or the board going away, during a write leave a chip that is partly written.
         const auto interrupt = [](QProcess &p) { ::kill(pid_t(p.processId()), SIGINT); };
-        QCOMPARE(interrupted({"--port", "SIM", "--sim-fault", "no-dsr", "--wait-board", "60", "blank"}, 500, interrupt), 130);
+        const Run writing = interrupted({"--port", paced.path(), "--no-check", "write", at("chip.bin")}, 1500, interrupt);
+        QVERIFY2(writing.status == 130 && writing.lines.size() == 1 && writing.lines[0].startsWith("write: interrupted at 0x")
+                     && writing.lines[0].endsWith("; the chip is partly written"), qPrintable(writing.lines.join(u'|')));
+        BoardProcess leaving({"--paced"});
+        const Run lost = interrupted({"--port", leaving.path(), "--no-check", "write", at("chip.bin")}, 1500, [&](QProcess &) { leaving.stop(); });
+        QVERIFY2(lost.status == 1 && lost.lines.size() == 1 && lost.lines[0].startsWith("write: port lost; the chip is partly written [COLLEGAMENTO PERSO"),
+                 qPrintable(lost.lines.join(u'|')));
+        // Ctrl-C while waiting for the board; the board going away during a read, said at once.
+        const Run waiting = interrupted({"--port", "SIM", "--sim-fault", "no-dsr", "--wait-board", "60", "blank"}, 500, interrupt);
+        QCOMPARE(waiting.status, 130);
+        QCOMPARE(waiting.lines, QStringList{"wait: interrupted"});
         QProcess read;
         read.start(ROMIVO_CLI_TOOL, {"--port", paced.path(), "--idle-timeout", "60", "read", at("out.bin")});
         QTest::qWait(1000);
         const Run held = cli({"--port", paced.path(), "blank"});  // a port another program holds
-        QVERIFY2(held.status == 2 && held.errors.contains("usermod -aG dialout"), qPrintable(held.errors));
+        QVERIFY2(held.status == 2 && held.errors.endsWith(": the port is busy (another program holds it)\n"), qPrintable(held.errors));
         paced.stop();
         QVERIFY(read.waitForFinished(5000) && read.exitCode() == 1);
         QVERIFY(QString::fromUtf8(read.readAllStandardOutput()).startsWith("read: port lost; " + at("out.bin") + " was not replaced [COLLEGAMENTO PERSO SULLA PORTA "));

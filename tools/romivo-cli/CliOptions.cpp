@@ -8,13 +8,18 @@
 
 namespace {
 
-std::optional<double> seconds(const QString &text)
+// A number of seconds for `option`, or nothing with `error`.
+std::optional<double> seconds(const QString &option, const QString &text, QString *error)
 {
     bool ok = false;
     const double value = text.toDouble(&ok);
-    if (!ok || !(value > 0) || value > 86400)
-        return std::nullopt;
-    return value;
+    if (!ok || !(value > 0))
+        *error = QStringLiteral("--%1 takes a number of seconds above 0, not %2").arg(option, text);
+    else if (value > CliOptions::MaxSeconds)
+        *error = QStringLiteral("--%1 takes at most %2 seconds (a day), not %3").arg(option).arg(CliOptions::MaxSeconds).arg(text);
+    else
+        return value;
+    return std::nullopt;
 }
 
 } // namespace
@@ -53,9 +58,9 @@ std::optional<CliOptions> CliOptions::parse(const QStringList &arguments, QStrin
         QStringLiteral("With SIM: the simulated board misbehaves so (as romivo-board --fault: no-dsr, "
                        "silent-after-block=K, short-stream=N, ...)."), QStringLiteral("NAME[=VALUE]"));
     const QCommandLineOption waitBoard(QStringLiteral("wait-board"),
-        QStringLiteral("How long to wait for the board's DSR change (default 5)."), QStringLiteral("SECONDS"));
+        QStringLiteral("How long to wait for the board's DSR change (default 5, at most 86400)."), QStringLiteral("SECONDS"));
     const QCommandLineOption idleTimeout(QStringLiteral("idle-timeout"),
-        QStringLiteral("Stop a read, verify or blank check that gets no byte for this long (default 5)."),
+        QStringLiteral("Stop a read, verify or blank check that gets no byte for this long (default 5, at most 86400)."),
         QStringLiteral("SECONDS"));
     const QCommandLineOption quiet(QStringLiteral("quiet"), QStringLiteral("No progress line on standard error."));
     const QCommandLineOption noCheck(QStringLiteral("no-check"),
@@ -66,7 +71,7 @@ std::optional<CliOptions> CliOptions::parse(const QStringList &arguments, QStrin
         QStringLiteral("Take a raw image that is not 32,768 bytes as the window does: a shorter one padded with "
                        "0xFF, a longer one cut. Without it such an image is refused before anything is sent."));
     const QCommandLineOption format(QStringLiteral("format"),
-        QStringLiteral("Write a read's FILE as raw binary, Intel HEX or S-record, whatever its name says."),
+        QStringLiteral("Take every FILE as raw binary, Intel HEX or S-record, whatever its name says."),
         QStringLiteral("bin|ihex|srec"));
     const QCommandLineOption maxLines(QStringLiteral("max-lines"),
         QStringLiteral("List at most N differing locations in a compare (default 64)."), QStringLiteral("N"));
@@ -112,11 +117,11 @@ std::optional<CliOptions> CliOptions::parse(const QStringList &arguments, QStrin
     if (parser.isSet(format)) {
         const QString name = parser.value(format);
         if (name == QLatin1String("bin"))
-            options.readFormat = ImageFormats::Format::Raw;
+            options.format = ImageFormats::Format::Raw;
         else if (name == QLatin1String("ihex"))
-            options.readFormat = ImageFormats::Format::IntelHex;
+            options.format = ImageFormats::Format::IntelHex;
         else if (name == QLatin1String("srec"))
-            options.readFormat = ImageFormats::Format::SRecord;
+            options.format = ImageFormats::Format::SRecord;
         else {
             *error = QStringLiteral("--format takes bin, ihex or srec, not ") + name;
             return std::nullopt;
@@ -137,12 +142,9 @@ std::optional<CliOptions> CliOptions::parse(const QStringList &arguments, QStrin
                                          std::pair{&idleTimeout, &options.idleTimeoutSeconds}}) {
         if (!parser.isSet(*option))
             continue;
-        const std::optional<double> value = seconds(parser.value(*option));
-        if (!value) {
-            *error = QStringLiteral("--%1 takes a number of seconds above 0, not %2")
-                         .arg(option->names().constFirst(), parser.value(*option));
+        const std::optional<double> value = seconds(option->names().constFirst(), parser.value(*option), error);
+        if (!value)
             return std::nullopt;
-        }
         *target = *value;
     }
 
@@ -207,8 +209,8 @@ QString CliOptions::description()
         "  compare FILE  read the whole chip and list every location that differs from FILE\n"
         "  blank         check that every location holds 0xFF\n"
         "FILE for write, verify and compare is raw binary of 32,768 bytes, Intel HEX (.hex,\n"
-        ".ihx) or Motorola S-record (.s19, .s28, .s37, .srec, .mot); locations a HEX or\n"
-        "S-record file leaves unset are 0xFF.\n"
+        ".ihx, .ihex, .eep) or Motorola S-record (.s19, .s28, .s37, .srec, .mot), or as\n"
+        "--format says; locations a HEX or S-record file leaves unset are 0xFF.\n"
         "\n"
         "Each operation prints one line on standard output, ending with the desktop program's\n"
         "message in brackets where it shows one. Its forms (... stands for more of the same):\n"
@@ -244,7 +246,9 @@ QString CliOptions::description()
         "\n"
         "verify: port lost [COLLEGAMENTO PERSO SULLA PORTA ...; ...]\n"
         "\n"
-        "verify: interrupted at 0x0123 (a read: 'after N bytes; FILE was not replaced')\n"
+        "verify: interrupted at 0x0123 (a read: 'after N bytes; FILE was not replaced'; a\n"
+        "write adds '; the chip is partly written', as it does after a port lost during it;\n"
+        "before the board is seen: 'wait: interrupted')\n"
         "\n"
         "The checksum is the image's 16-bit byte sum and its CRC-32. With --json each line is\n"
         "instead one JSON object with operation, outcome, location, chip, file, checksum\n"
@@ -254,5 +258,6 @@ QString CliOptions::description()
         "Exit status: 0 every operation succeeded (compare: equal); 1 an operation failed,\n"
         "found a difference, was refused by the check, stalled, or the port was lost; 2 bad\n"
         "usage, a port that will not open, no board seen, a file that cannot be opened, read,\n"
-        "parsed or written; 130 interrupted (SIGINT or SIGTERM stop the running operation).");
+        "parsed or written, or a result line that cannot be written; 130 interrupted (SIGINT\n"
+        "or SIGTERM stop the running operation).");
 }

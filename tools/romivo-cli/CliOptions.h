@@ -25,11 +25,12 @@ struct CliOptions {
     bool noCheck = false;  // a write goes ahead without reading the chip first
     bool json = false;     // one JSON object per operation instead of a line
     int maxLines = 64;     // the most differing locations compare lists
-    std::optional<ImageFormats::Format> readFormat;  // a read target's format, when not by its name
+    std::optional<ImageFormats::Format> format;  // every FILE's format, when not by its name
     bool listPorts = false;
     bool help = false;
     bool version = false;
     QString helpText;
+    static constexpr double MaxSeconds = 86400;  // the longest --wait-board or --idle-timeout
     QList<Step> steps;
 
     // Nothing (with `error`) when the arguments do not make a command.

@@ -30,6 +30,17 @@ bool namesNoFile(const QString &path)
     return path.isEmpty() || path.endsWith(u'/') || QFileInfo(path).isDir();
 }
 
+// Why an existing path is not a file to take bytes from (opening a FIFO waits for a writer that
+// may never come; a device's bytes are no image), or nothing.
+std::optional<QString> notRegular(const QString &path)
+{
+    if (ImageFile::isPipeOrSocket(path))
+        return QStringLiteral("not a regular file (a FIFO or socket)");
+    if (QFileInfo::exists(path) && !QFileInfo(path).isFile())
+        return QStringLiteral("not a regular file (a device)");
+    return std::nullopt;
+}
+
 } // namespace
 
 CliRunner::CliRunner(const CliOptions &options, QObject *parent)
@@ -74,8 +85,10 @@ int CliRunner::run()
         m_err << "romivo-cli: SIM is the simulated board: no chip is programmed or read" << Qt::endl;
     if (simulated && !m_options.simChip.isEmpty()) {
         QFile chip(m_options.simChip);
-        if (chip.exists() && !chip.open(QIODevice::ReadOnly)) {
-            m_err << "romivo-cli: cannot read the simulated chip " << m_options.simChip << ": " << chip.errorString() << Qt::endl;
+        const std::optional<QString> notFile = notRegular(m_options.simChip);
+        if (notFile || (chip.exists() && !chip.open(QIODevice::ReadOnly))) {
+            m_err << "romivo-cli: cannot read the simulated chip " << shownName(m_options.simChip) << ": "
+                  << notFile.value_or(chip.errorString()) << Qt::endl;
             return Trouble;
         }
         m_port.simulated().board().chip().load(chip.isOpen() ? chip.read(Chip::Size) : QByteArray());
@@ -87,11 +100,22 @@ int CliRunner::run()
         m_port.simulated().board().setFaults(faults);
     }
     int status = Success;
+    QElapsedTimer waited;
+    waited.start();
     if (!openBoard()) {
         status = m_interrupted ? Interrupted : Trouble;
         if (m_portLost && !m_interrupted) {
-            m_err << "romivo-cli: " << Messages::text(MessageId::PortLost, {m_options.port.trimmed(), m_lostReason, 0}).replace(u'\n', QStringLiteral("; ")) << Qt::endl;
+            m_err << "romivo-cli: " << Messages::text(MessageId::PortLost, {shownName(m_options.port.trimmed()), m_lostReason, 0}).replace(u'\n', QStringLiteral("; ")) << Qt::endl;
             status = Failure;
+        }
+        // Interrupted before the board was seen: said as any interrupted operation is.
+        if (m_interrupted) {
+            StepReport report;
+            report.operation = QStringLiteral("wait");
+            report.outcome = QStringLiteral("interrupted");
+            report.seconds = waited.elapsed() / 1000.0;
+            if (!print(report))
+                status = Trouble;
         }
     } else {
         for (const CliOptions::Step &step : m_options.steps) {
@@ -103,8 +127,9 @@ int CliRunner::run()
             if (m_interrupted)
                 status = Interrupted;
             report.seconds = clock.elapsed() / 1000.0;
-            if (!report.outcome.isEmpty())
-                print(report);
+            // Results that cannot be written are no results: the run stops there.
+            if (!report.outcome.isEmpty() && !print(report))
+                status = Trouble;
             if (status != Success)
                 break;
         }
@@ -121,7 +146,7 @@ bool CliRunner::openBoard()
     m_port.setCommPort(m_options.port);
     if (!m_port.open()) {
         const LinkError error = m_port.lastError();
-        m_err << "romivo-cli: cannot open the port " << (error.port.isEmpty() ? m_options.port : error.port) << ": "
+        m_err << "romivo-cli: cannot open the port " << shownName(error.port.isEmpty() ? m_options.port : error.port) << ": "
               << error.reason;
         // Refused access is most often a user outside the group that owns serial devices.
         if (error.kind == LinkError::Kind::AccessDenied)
@@ -138,7 +163,7 @@ bool CliRunner::openBoard()
     if (m_interrupted || m_portLost)
         return false;
     if (!m_boardSeen) {
-        m_err << "romivo-cli: no board seen on " << m_options.port << " (no DSR change in "
+        m_err << "romivo-cli: no board seen on " << shownName(m_options.port) << " (no DSR change in "
               << m_options.waitBoardSeconds << " s)" << Qt::endl;
         return false;
     }
@@ -147,7 +172,7 @@ bool CliRunner::openBoard()
 
 int CliRunner::refuseFile(const QString &path, const QString &reason)
 {
-    m_err << "romivo-cli: " << path << ": " << reason << Qt::endl;
+    m_err << "romivo-cli: " << shownName(path) << ": " << reason << Qt::endl;
     return Trouble;
 }
 
@@ -157,15 +182,27 @@ bool CliRunner::loadImage(const QString &path, QByteArray *image)
         refuseFile(path, reason);
         return false;
     };
-    if (ImageFile::isPipeOrSocket(path))
-        return refuse(QStringLiteral("not a regular file (a FIFO or socket)"));
+    // Only a regular file is an image, even with --any-size: /dev/zero would program a chip of zeros.
+    if (const std::optional<QString> notFile = notRegular(path))
+        return refuse(*notFile);
     QFile file(path);
     if (!QFileInfo::exists(path) || !file.open(QIODevice::ReadOnly))
         return refuse(QFileInfo::exists(path) ? file.errorString() : QStringLiteral("No such file or directory"));
-    // A raw image of another size is most often the wrong file, or one made for another chip.
-    if (ImageFormats::formatOf(path) == ImageFormats::Format::Raw && file.size() != Chip::Size && !m_options.anySize)
-        return refuse(QStringLiteral("%1 bytes, not the chip's 32768 (--any-size takes it as the window does)").arg(file.size()));
-    const ImageFormats::Parsed parsed = ImageFormats::decode(file);
+    const ImageFormats::Format format = m_options.format.value_or(ImageFormats::formatOf(path));
+    // A raw image of another size is most often the wrong file, one made for another chip, or
+    // HEX or S-record text under another name (which --any-size would program as text).
+    if (format == ImageFormats::Format::Raw && file.size() != Chip::Size && !m_options.anySize) {
+        const QString size = QStringLiteral("%1 bytes, not the chip's 32768").arg(file.size());
+        switch (ImageFormats::textFormatOf(file.peek(64)).value_or(ImageFormats::Format::Raw)) {
+        case ImageFormats::Format::IntelHex:
+            return refuse(size + QStringLiteral("; it begins like Intel HEX, which --format ihex reads"));
+        case ImageFormats::Format::SRecord:
+            return refuse(size + QStringLiteral("; it begins like an S-record file, which --format srec reads"));
+        case ImageFormats::Format::Raw:
+            return refuse(size + QStringLiteral(" (--any-size takes it as the window does)"));
+        }
+    }
+    const ImageFormats::Parsed parsed = ImageFormats::decode(file, format);
     if (!parsed.ok())
         return refuse(parsed.error);
     *image = parsed.image;
@@ -232,8 +269,13 @@ int CliRunner::write(const QString &path, StepReport &report)
         }
     }
     const Ended ended = perform(QStringLiteral("write"), [this] { m_session.write().Command3_Click(stagedImage()); });
-    if (ended != Ended::Result)
-        return endedEarly(ended, report);
+    if (ended != Ended::Result) {
+        const int status = endedEarly(ended, report);
+        // The board has programmed the blocks it took: the chip no longer holds what it did.
+        if (ended == Ended::Interrupted || ended == Ended::PortLost)
+            report.detail += QStringLiteral("; the chip is partly written");
+        return status;
+    }
     report.windowText = m_operator.lastText;
     if (m_result->outcome == Outcome::Written) {
         report.outcome = QStringLiteral("ok");
@@ -263,10 +305,10 @@ int CliRunner::read(const QString &path, StepReport &report)
         const int status = endedEarly(ended, report);
         if (ended == Ended::Interrupted)
             report.detail = QStringLiteral(" after %1 bytes").arg(m_endAddress);
-        report.detail += QStringLiteral("; %1 was not replaced").arg(path);
+        report.detail += QStringLiteral("; %1 was not replaced").arg(shownName(path));
         return status;
     }
-    const ImageFormats::Format format = m_options.readFormat.value_or(ImageFormats::formatOf(path));
+    const ImageFormats::Format format = m_options.format.value_or(ImageFormats::formatOf(path));
     const QByteArray contents = ImageExport::encode(chip, format, path);
     if (target.write(contents) != contents.size() || !target.commit())
         return refuseFile(path, target.errorString() + QStringLiteral("; not replaced"));
@@ -441,13 +483,17 @@ int CliRunner::endedEarly(Ended ended, StepReport &report)
     return Interrupted;
 }
 
-void CliRunner::print(const StepReport &report)
+bool CliRunner::print(const StepReport &report)
 {
     m_progress.complete();
     if (m_options.json)
         m_out << report.json() << Qt::endl;
     else
         m_out << report.line() << Qt::endl;
+    if (m_out.status() == QTextStream::Ok)
+        return true;
+    m_err << "romivo-cli: cannot write to standard output: " << m_out.device()->errorString() << Qt::endl;
+    return false;
 }
 
 bool CliRunner::saveSimulatedChip()
@@ -456,7 +502,7 @@ bool CliRunner::saveSimulatedChip()
     const QByteArray contents = m_port.simulated().board().chip().contents();
     if (!chip.open(QIODevice::WriteOnly | QIODevice::Truncate) || chip.write(contents) != contents.size()
         || !chip.flush()) {
-        m_err << "romivo-cli: cannot save the simulated chip to " << m_options.simChip << ": " << chip.errorString()
+        m_err << "romivo-cli: cannot save the simulated chip to " << shownName(m_options.simChip) << ": " << chip.errorString()
               << Qt::endl;
         return false;
     }

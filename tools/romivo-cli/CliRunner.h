@@ -45,7 +45,9 @@ private:
     Ended readChip(const QString &label, QByteArray *chip);
     // The report and status of an operation that did not come to its result.
     int endedEarly(Ended ended, StepReport &report);
-    void print(const StepReport &report);
+    // False, said on standard error, when the result could not be written (a full disk, a
+    // closed standard output).
+    bool print(const StepReport &report);
     // Reads and decodes an image before anything is sent, and keeps it as the raw scratch file
     // the operations are given; false, said, when it is missing, unreadable, not a regular
     // file, of the wrong size or malformed.

@@ -3,10 +3,34 @@
 #include "operations/ImageFormats.h"
 
 #include <QJsonDocument>
+#include <algorithm>
 
 QString hexNumber(int value, int digits)
 {
     return QStringLiteral("0x") + QString::number(value, 16).rightJustified(digits, u'0').toUpper();
+}
+
+QString shownName(const QString &name)
+{
+    const auto control = [](QChar c) { return c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() <= 0x9F); };
+    if (!name.startsWith(QLatin1String("$'")) && std::none_of(name.begin(), name.end(), control))
+        return name;
+    QString quoted = QStringLiteral("$'");
+    for (const QChar c : name) {
+        if (c == u'\\' || c == u'\'')
+            quoted += u'\\' + QString(c);
+        else if (c == u'\n')
+            quoted += QStringLiteral("\\n");
+        else if (c == u'\t')
+            quoted += QStringLiteral("\\t");
+        else if (c == u'\r')
+            quoted += QStringLiteral("\\r");
+        else if (control(c))
+            quoted += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+        else
+            quoted += c;
+    }
+    return quoted + u'\'';
 }
 
 QString checksumText(const QByteArray &image)

@@ -25,5 +25,9 @@ struct StepReport {
 
 // 0x0100, 0xDE: the form every location and byte takes on the result lines.
 QString hexNumber(int value, int digits);
+// A file or port name as a text line shows it: as given, unless it holds a control character (a
+// newline would split the line) or begins with $' ; then quoted as the shell's $'...' does, so
+// that every name reads back to itself: $'new\nname.bin'.
+QString shownName(const QString &name);
 // "7F3C 3D75CCFB": the 16-bit byte sum and the CRC-32, as written on EPROM labels.
 QString checksumText(const QByteArray &image);

@@ -5,11 +5,41 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QSerialPortInfo>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
+namespace {
+
+// A standard stream the caller closed would be taken by the next file opened (the port, say),
+// and lines meant for it written there. /dev/null opened for reading holds its place and makes
+// every write to it fail, which is then reported like any lost output.
+void holdClosedStandardStreams()
+{
+    int fd = -1;
+    do
+        fd = ::open("/dev/null", O_RDONLY);
+    while (fd >= 0 && fd <= STDERR_FILENO);
+    if (fd >= 0)
+        ::close(fd);
+}
+
+// What was printed reached standard output, or the run fails (a full disk, a closed output).
+int flushed(int status)
+{
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout))
+        return status;
+    std::fprintf(stderr, "romivo-cli: cannot write to standard output: %s\n", std::strerror(errno));
+    return CliRunner::Trouble;
+}
+
+} // namespace
 
 int main(int argc, char **argv)
 {
+    holdClosedStandardStreams();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("romivo"));
 
@@ -32,11 +62,11 @@ int main(int argc, char **argv)
     }
     if (options->help) {
         std::fputs(qPrintable(options->helpText), stdout);
-        return CliRunner::Success;
+        return flushed(CliRunner::Success);
     }
     if (options->version) {
         std::printf("romivo-cli %s\n", ROMIVO_VERSION);
-        return CliRunner::Success;
+        return flushed(CliRunner::Success);
     }
     if (options->listPorts) {
         // A USB adapter's ids, maker and serial number tell the board's adapter from any other.
@@ -51,7 +81,7 @@ int main(int argc, char **argv)
             std::printf("%s\n", qPrintable(fields.join(u'\t')));
         }
         std::printf("SIM\tthe built-in simulated board\n");
-        return CliRunner::Success;
+        return flushed(CliRunner::Success);
     }
 
     CliRunner runner(*options);
