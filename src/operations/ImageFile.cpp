@@ -1,6 +1,7 @@
 #include "operations/ImageFile.h"
 
 #include "link/CommandFrame.h"
+#include "operations/FileReplacement.h"
 #include "operations/Messages.h"
 #include "operations/Operator.h"
 
@@ -52,6 +53,17 @@ ImageOpen openForWriting(QFile &file, const QString &path)
     if (file.open(QIODevice::ReadWrite | QIODevice::Unbuffered))
         return ImageOpen::Opened;
     return existed ? ImageOpen::NotWritable : ImageOpen::Failed;
+}
+
+ImageOpen checkReplaceable(const QString &path, qint64 size)
+{
+    if (namesNoFile(path))
+        return ImageOpen::NoFileSelected;
+    if (isPipeOrSocket(path))
+        return ImageOpen::Failed;
+    if (FileReplacement::check(path, size).isEmpty())
+        return ImageOpen::Opened;
+    return QFileInfo::exists(path) ? ImageOpen::NotWritable : ImageOpen::Failed;
 }
 
 Outcome report(Operator &op, ImageOpen outcome, const QString &path)
