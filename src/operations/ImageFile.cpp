@@ -63,7 +63,9 @@ ImageOpen checkReplaceable(const QString &path, qint64 size)
         return ImageOpen::Failed;
     if (FileReplacement::check(path, size).isEmpty())
         return ImageOpen::Opened;
-    return QFileInfo::exists(path) ? ImageOpen::NotWritable : ImageOpen::Failed;
+    // Unlike a raw file's, a new one is tried too: one that cannot be made where its folder is (a
+    // name too long, no room) is said so; only a missing folder starts nothing, as for a raw file.
+    return QFileInfo(path).absoluteDir().exists() ? ImageOpen::NotWritable : ImageOpen::Failed;
 }
 
 Outcome report(Operator &op, ImageOpen outcome, const QString &path)
