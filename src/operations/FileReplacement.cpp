@@ -129,7 +129,9 @@ Result replace(const QString &path, const QByteArray &contents)
     if (target.exists) {
         // Root gives the file back to its owner (a sudo user's file stays theirs); others keep at
         // least its group where they belong to it. Owner before mode: a new owner clears set-ID bits.
-        if (::fchown(fd, target.info.st_uid, target.info.st_gid) != 0 && ::fchown(fd, uid_t(-1), target.info.st_gid) != 0) {
+        const bool owned = ::fchown(fd, target.info.st_uid, target.info.st_gid) == 0;
+        if (!owned && ::fchown(fd, uid_t(-1), target.info.st_gid) != 0) {
+            // Neither: the file becomes this user's, as any file it makes.
         }
         ::fchmod(fd, target.info.st_mode & 07777);
     }
