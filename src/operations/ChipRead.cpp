@@ -3,6 +3,8 @@
 #include "link/CommandFrame.h"
 #include "link/ReceiveDispatcher.h"
 #include "link/SerialControl.h"
+#include "operations/FileReplacement.h"
+#include "operations/ImageExport.h"
 #include "operations/ImageFile.h"
 #include "operations/Messages.h"
 #include "operations/Operator.h"
@@ -10,6 +12,7 @@
 #include "operations/StreamStart.h"
 
 #include <QFile>
+#include <utility>
 
 ChipRead::ChipRead(OperationContext context, ReceiveDispatcher &dispatcher, QObject *parent)
     : QObject(parent), m_context(context)
@@ -30,45 +33,84 @@ void ChipRead::Command6_Click(const QString &nomeFile)
         return;
     }
     releaseAbandonedFile(m_context);
-    const ImageOpen opened = ImageFile::openForWriting(m_context.operationFile, nomeFile);
-    if (opened != ImageOpen::Opened) {
-        m_context.announce({ImageFile::report(m_context.op, opened, nomeFile), 0});
+    if (!open(nomeFile))
         return;
-    }
     state.rxMode = RxMode::ReadToFile;
     state.currentAddress = 0;
     progressOn(m_context.progress);
     m_context.stream.begin();
 }
 
+bool ChipRead::open(const QString &nomeFile)
+{
+    m_format = ImageFormats::formatOf(nomeFile);
+    m_chip.clear();
+    ImageOpen opened = ImageOpen::Opened;
+    if (m_format == ImageFormats::Format::Raw) {
+        opened = ImageFile::openForWriting(m_context.operationFile, nomeFile);
+    } else {
+        // Its size is the same whatever the chip holds.
+        const qint64 size = ImageExport::encode(QByteArray(Chip::Size, Chip::Erased), m_format, nomeFile).size();
+        opened = ImageFile::checkReplaceable(nomeFile, size);
+        m_textFile = nomeFile;
+        m_chip.reserve(Chip::Size);
+    }
+    if (opened != ImageOpen::Opened)
+        m_context.announce({ImageFile::report(m_context.op, opened, nomeFile), 0});
+    return opened == ImageOpen::Opened;
+}
+
 void ChipRead::receive(const QByteArray &bytes)
 {
     if (m_context.stream.dropWhileWaiting())
         return;
-    FormState &state = m_context.state;
-    QFile &file = m_context.operationFile;
     // Bytes beyond the chip's last location, in the read that completes it, are dropped.
-    const qsizetype room = qMax<qsizetype>(0, Chip::Size - state.currentAddress);
-    const QByteArray stored = bytes.left(room);
-    if (!stored.isEmpty()) {
-        const qint64 written = file.write(stored);
-        if (written != stored.size()) {
-            // Stopped as a stop does, and said: the file holds what reached it so far.
-            const OperatorMessage box =
-                Messages::message(MessageId::ReadInterrupted, {file.fileName(), file.errorString(), 0});
-            state.currentAddress += int(qMax<qint64>(0, written));
-            stopRunningOperation(m_context);
-            m_context.op.show(box);
-            m_context.announce({Outcome::ReadInterrupted, state.currentAddress});
-            return;
-        }
-        state.currentAddress += int(stored.size());
+    const qsizetype room = qMax<qsizetype>(0, Chip::Size - m_context.state.currentAddress);
+    if (!store(bytes.left(room)))
+        return;
+    if (m_context.state.currentAddress > Chip::LastLocation)
+        finish();
+}
+
+bool ChipRead::store(const QByteArray &bytes)
+{
+    FormState &state = m_context.state;
+    if (m_format != ImageFormats::Format::Raw) {
+        m_chip += bytes;
+        state.currentAddress += int(bytes.size());
+        return true;
     }
-    if (state.currentAddress > Chip::LastLocation) {
-        progressOff(m_context.progress);
-        state.rxMode = RxMode::Idle;
-        m_context.op.show(Messages::message(MessageId::ReadDone));
-        file.close();
-        m_context.announce({Outcome::ReadDone, state.currentAddress});
+    QFile &file = m_context.operationFile;
+    const qint64 written = bytes.isEmpty() ? 0 : file.write(bytes);
+    state.currentAddress += int(qMax<qint64>(0, written));
+    if (written == bytes.size())
+        return true;
+    // Stopped as a stop does, and said: the file holds what reached it so far.
+    const QString reason = file.errorString();
+    stopRunningOperation(m_context);
+    interrupted(file.fileName(), reason);
+    return false;
+}
+
+void ChipRead::finish()
+{
+    FormState &state = m_context.state;
+    progressOff(m_context.progress);
+    state.rxMode = RxMode::Idle;
+    if (m_format != ImageFormats::Format::Raw) {
+        const QByteArray chip = std::exchange(m_chip, {});
+        const FileReplacement::Result replaced =
+            FileReplacement::replace(m_textFile, ImageExport::encode(chip, m_format, m_textFile));
+        if (!replaced.error.isEmpty())
+            return interrupted(m_textFile, replaced.error);
     }
+    m_context.op.show(Messages::message(MessageId::ReadDone));
+    m_context.operationFile.close();
+    m_context.announce({Outcome::ReadDone, state.currentAddress});
+}
+
+void ChipRead::interrupted(const QString &path, const QString &reason)
+{
+    m_context.op.show(Messages::message(MessageId::ReadInterrupted, {path, reason, 0}));
+    m_context.announce({Outcome::ReadInterrupted, m_context.state.currentAddress});
 }

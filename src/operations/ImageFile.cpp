@@ -1,6 +1,7 @@
 #include "operations/ImageFile.h"
 
 #include "link/CommandFrame.h"
+#include "operations/FileReplacement.h"
 #include "operations/Messages.h"
 #include "operations/Operator.h"
 
@@ -52,6 +53,19 @@ ImageOpen openForWriting(QFile &file, const QString &path)
     if (file.open(QIODevice::ReadWrite | QIODevice::Unbuffered))
         return ImageOpen::Opened;
     return existed ? ImageOpen::NotWritable : ImageOpen::Failed;
+}
+
+ImageOpen checkReplaceable(const QString &path, qint64 size)
+{
+    if (namesNoFile(path))
+        return ImageOpen::NoFileSelected;
+    if (isPipeOrSocket(path))
+        return ImageOpen::Failed;
+    if (FileReplacement::check(path, size).isEmpty())
+        return ImageOpen::Opened;
+    // Unlike a raw file's, a new one is tried too: one that cannot be made where its folder is (a
+    // name too long, no room) is said so; only a missing folder starts nothing, as for a raw file.
+    return QFileInfo(path).absoluteDir().exists() ? ImageOpen::NotWritable : ImageOpen::Failed;
 }
 
 Outcome report(Operator &op, ImageOpen outcome, const QString &path)

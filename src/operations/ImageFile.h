@@ -24,6 +24,9 @@ namespace ImageFile {
 ImageOpen openForReading(QFile &file, const QString &path);
 // For the read to file: read and write, a missing file created, nothing truncated, position 0.
 ImageOpen openForWriting(QFile &file, const QString &path);
+// For a read into a HEX or S-record file, which is replaced whole once the chip is read: whether
+// it can be replaced (or made) with `size` bytes, tried before anything is sent.
+ImageOpen checkReplaceable(const QString &path, qint64 size);
 
 // Tells the operator what an open that failed calls for, and gives the operation's outcome.
 Outcome report(Operator &op, ImageOpen outcome, const QString &path);

@@ -1,6 +1,7 @@
 // The whole-chip operations and the service commands through one Session over the software board:
 // outcomes, the bytes on the wire, the files left behind and the boxes in their order; and the
 // number reader that turns the service panel's boxes into frames.
+#include "operations/ImageExport.h"
 #include "operations/Messages.h"
 #include "operations/NumberText.h"
 #include "Bench.h"
@@ -181,31 +182,46 @@ private slots:
 
     void reads_data()
     {
+        // A raw file takes the chip byte by byte; a HEX or S-record file is replaced whole, in its
+        // format, once the chip is read, or left as it was when it cannot be (locked meanwhile).
         QTest::addColumn<int>("chunk");
         QTest::addColumn<QString>("fault");
         QTest::addColumn<int>("existing");  // size of the file already there; -1: none
-        QTest::newRow("reads of 1 byte") << 1 << "" << -1;
-        QTest::newRow("reads of 1000 bytes") << 1000 << "" << -1;
-        QTest::newRow("one read with 5 surplus bytes") << 40000 << "long-stream=5" << -1;
-        QTest::newRow("over a shorter file") << 4096 << "" << 100;
-        QTest::newRow("over a longer file, which keeps its tail") << 4096 << "" << 40000;
-        QTest::newRow("a long stream in odd pieces over a longer file") << 1000 << "long-stream=100" << 40000;
+        QTest::addColumn<QString>("name");
+        QTest::newRow("reads of 1 byte") << 1 << "" << -1 << "letto.bin";
+        QTest::newRow("reads of 1000 bytes") << 1000 << "" << -1 << "letto.bin";
+        QTest::newRow("one read with 5 surplus bytes") << 40000 << "long-stream=5" << -1 << "letto.bin";
+        QTest::newRow("over a shorter file") << 4096 << "" << 100 << "letto.bin";
+        QTest::newRow("over a longer file, which keeps its tail") << 4096 << "" << 40000 << "letto.bin";
+        QTest::newRow("a long stream in odd pieces over a longer file") << 1000 << "long-stream=100" << 40000 << "letto.bin";
+        QTest::newRow("over a HEX file") << 4096 << "" << 0 << "letto.hex";
+        QTest::newRow("a new S-record file, in odd pieces") << 1000 << "long-stream=5" << -1 << "letto.s28";
+        QTest::newRow("a HEX file locked once the read began") << 4096 << "" << 0 << "locked.hex";
     }
     void reads()
     {
         QFETCH(int, chunk);
         QFETCH(QString, fault);
         QFETCH(int, existing);
+        QFETCH(QString, name);
         Bench b(fault);
-        const QByteArray chip = randomImage(Chip::Size, 21), old = randomImage(qMax(existing, 0), 1);
+        const ImageFormats::Format format = ImageFormats::formatOf(name);
+        const QByteArray chip = randomImage(Chip::Size, 21), old = randomImage(existing > 0 ? existing : Chip::Size, 1);
+        const QByteArray before = format == ImageFormats::Format::Raw ? old.left(qMax(existing, 0)) : ImageExport::encode(old, format, name);
         b.chip().load(chip);
         b.port.line().setReadChunk(chunk);
-        const QString path = existing < 0 ? b.path("letto.bin") : b.file("letto.bin", old);
+        const QString path = existing < 0 ? b.path(name) : b.file(name, before);
         b.press(Press::Read, path);
         QVERIFY(b.progress.refreshing && b.progress.shown);
-        QTRY_COMPARE_WITH_TIMEOUT(b.outcomes, QList<int>{int(Outcome::ReadDone)}, 60000);
-        QCOMPARE(b.op.messages(), (QList<OperatorMessage>{{Kind::Question, question(Press::Read), "Romivo"}, {Kind::Result, "TERMINATO", "romivo"}}));
-        QCOMPARE(Bench::contents(path), chip + old.mid(Chip::Size));
+        const Immutable lock(name.startsWith("locked") ? path : QString());
+        const bool done = !lock.ok;
+        QTRY_COMPARE_WITH_TIMEOUT(b.outcomes, QList<int>{int(done ? Outcome::ReadDone : Outcome::ReadInterrupted)}, 60000);
+        const OperatorMessage said = done ? OperatorMessage{Kind::Result, "TERMINATO", "romivo"}
+            : OperatorMessage{Kind::Failure, Messages::text(MessageId::ReadInterrupted, {path, "Operation not permitted", 0}), "Romivo"};
+        QCOMPARE(b.op.messages(), (QList<OperatorMessage>{{Kind::Question, question(Press::Read), "Romivo"}, said}));
+        const QByteArray expected = format == ImageFormats::Format::Raw ? chip + before.mid(Chip::Size) : ImageExport::encode(chip, format, name);
+        QCOMPARE(Bench::contents(path), done ? expected : before);
+        QCOMPARE(QDir(b.dir.path()).entryList(QDir::Files), QStringList{name});  // nothing left beside it
         QVERIFY(b.idle());
         QCOMPARE(b.state.currentAddress, 32768);
         QCOMPARE(b.port.sends(), QList<QByteArray>{streamFrame()});
@@ -220,14 +236,16 @@ private slots:
         QTest::addColumn<Press>("pressed");
         QTest::addColumn<QList<int>>("outcomes");
         QTest::addColumn<int>("questions");
+        QTest::addColumn<QString>("target");  // the read's
         const QList<int> stopped{int(Outcome::Stopped)}, failed{int(Outcome::WriteFailed)};
-        QTest::newRow("read, then read") << Press::Read << Press::Read << stopped << 2;
-        QTest::newRow("read, then verify") << Press::Read << Press::Verify << stopped << 1;
-        QTest::newRow("verify, then read") << Press::Verify << Press::Read << stopped << 1;
-        QTest::newRow("verify, then blank check") << Press::Verify << Press::Blank << stopped << 0;
-        QTest::newRow("blank check, then verify") << Press::Blank << Press::Verify << stopped << 0;
-        QTest::newRow("write, then blank check") << Press::Write << Press::Blank << failed << 1;
-        QTest::newRow("write, then write") << Press::Write << Press::Write << (QList<int>{int(Outcome::NotStarted)} + failed) << 2;
+        QTest::newRow("read, then read") << Press::Read << Press::Read << stopped << 2 << "letto.bin";
+        QTest::newRow("read into a HEX file, then read") << Press::Read << Press::Read << stopped << 2 << "letto.hex";
+        QTest::newRow("read, then verify") << Press::Read << Press::Verify << stopped << 1 << "letto.bin";
+        QTest::newRow("verify, then read") << Press::Verify << Press::Read << stopped << 1 << "letto.bin";
+        QTest::newRow("verify, then blank check") << Press::Verify << Press::Blank << stopped << 0 << "";
+        QTest::newRow("blank check, then verify") << Press::Blank << Press::Verify << stopped << 0 << "";
+        QTest::newRow("write, then blank check") << Press::Write << Press::Blank << failed << 1 << "";
+        QTest::newRow("write, then write") << Press::Write << Press::Write << (QList<int>{int(Outcome::NotStarted)} + failed) << 2 << "";
     }
     void pressesWhileRunning()
     {
@@ -235,10 +253,12 @@ private slots:
         QFETCH(Press, pressed);
         QFETCH(QList<int>, outcomes);
         QFETCH(int, questions);
-        const bool write = running == Press::Write;
+        QFETCH(QString, target);
+        const bool write = running == Press::Write, hex = target.endsWith(".hex");
         Bench b(write ? "" : "short-stream=10");
-        const QString image = b.file("ff.bin", erased()), target = b.path("letto.bin");
-        auto pathFor = [&](Press p) { return p == Press::Read ? target : image; };
+        const QByteArray oldHex = ImageExport::intelHex(randomImage(Chip::Size, 4));
+        const QString image = b.file("ff.bin", erased()), path = hex ? b.file(target, oldHex) : b.path(target);
+        auto pathFor = [&](Press p) { return p == Press::Read ? path : image; };
         if (write) {  // served in the write's first event-loop pass, as a click would be
             QTimer::singleShot(0, [&] { b.press(pressed, pathFor(pressed)); });
             b.press(running, image);
@@ -259,8 +279,8 @@ private slots:
         QCOMPARE(b.sendsOf(streamFrame()), write ? 0 : 1);
         QCOMPARE(b.sendsOf(NextBlock), 0);
         QCOMPARE(b.dataSends(), 0);
-        if (running == Press::Read)  // every byte stored is in the file
-            QCOMPARE(Bench::contents(target), erased(10));
+        if (running == Press::Read)  // every byte stored is in a raw file; a HEX file is as it was
+            QCOMPARE(Bench::contents(path), hex ? oldHex : erased(10));
         QCOMPARE(Bench::contents(image), erased());
     }
 
@@ -270,7 +290,7 @@ private slots:
         // (opening it would wait for its other end, for ever), start nothing and say nothing; a read's
         // target that cannot be written is refused at once, one that fails stops the read and says so.
         QTest::addColumn<Press>("press");
-        QTest::addColumn<QString>("path");  // in a folder that holds dati/, fifo and locked.bin
+        QTest::addColumn<QString>("path");  // in a folder that holds dati/, fifo and locked.*
         QTest::addColumn<Outcome>("outcome");
         for (Press p : {Press::Write, Press::Read, Press::Verify}) {
             for (const char *path : {"dati", "dati/", "dati//", "altrove/", ""})
@@ -279,6 +299,8 @@ private slots:
                 QTest::addRow("%d %s", int(p), path) << p << path << Outcome::NotStarted;
         }
         QTest::newRow("read-only target") << Press::Read << "locked.bin" << Outcome::NotWritable;
+        QTest::newRow("read-only HEX target") << Press::Read << "locked.hex" << Outcome::NotWritable;
+        QTest::newRow("a new HEX target whose NAME.XXXXXX is too long") << Press::Read << QString(251, u'n') + ".hex" << Outcome::NotWritable;
         QTest::newRow("a full device") << Press::Read << "/dev/full" << Outcome::ReadInterrupted;
     }
     void filesThatCannotBeUsed()
@@ -290,8 +312,9 @@ private slots:
         QVERIFY(QDir(b.dir.path()).mkdir("dati") && ::mkfifo(qPrintable(b.path("fifo")), 0600) == 0);
         const QString full = path.isEmpty() || path.startsWith(u'/') ? path : b.path(path);
         const QByteArray old = randomImage(100, 9);
-        Immutable guard(outcome == Outcome::NotWritable ? b.file(path, old) : QString());
-        if ((outcome == Outcome::NotWritable && !guard.ok) || (path.startsWith(u'/') && !QFileInfo::exists(path)))
+        const bool locked = path.startsWith("locked");
+        Immutable guard(locked ? b.file(path, old) : QString());
+        if ((locked && !guard.ok) || (path.startsWith(u'/') && !QFileInfo::exists(path)))
             QSKIP("cannot make the target here");
         QCOMPARE(b.run(press, full).outcome, outcome);
         QTest::qWait(50);
@@ -307,7 +330,7 @@ private slots:
         QVERIFY(outcome == Outcome::NotStarted || b.op.messages().last().kind == Kind::Failure);
         QCOMPARE(b.port.sends().isEmpty(), outcome != Outcome::ReadInterrupted);
         QVERIFY(b.idle(press != Press::Write && outcome != Outcome::ReadInterrupted));
-        QVERIFY(outcome != Outcome::NotWritable || Bench::contents(full) == old);
+        QVERIFY(locked ? Bench::contents(full) == old : outcome != Outcome::NotWritable || !QFile::exists(full));
     }
 
     void bytesInTheAbortYield()

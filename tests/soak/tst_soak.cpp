@@ -2,6 +2,7 @@
 // main window over the software board, checking after every action what must always hold, then
 // recovering to a correct write and verify. ROMIVO_SOAK_HISTORIES, ROMIVO_SOAK_LENGTH and
 // ROMIVO_SOAK_SEED run more, longer or other histories.
+#include "operations/ImageFormats.h"
 #include "operations/Messages.h"
 #include "Files.h"
 #include "Window.h"
@@ -155,7 +156,8 @@ private:
             sim().losePort();
     }
 
-    // A read may change its target only by writing there, from its start, what the board sent.
+    // A read may change its target only by writing there, from its start, what the board sent (a HEX
+    // file: a whole chip the board sent, in its format).
     void pressRead()
     {
         const QString text = box("textNomeFile")->text();
@@ -190,6 +192,12 @@ private:
             }
             const auto &[wireStart, old] = m_reads[it.key()];
             const QByteArray wire = sim().wireFromBoard().mid(wireStart);
+            if (ImageFormats::formatOf(it.key()) != ImageFormats::Format::Raw) {  // replaced whole, by a chip the board sent
+                const ImageFormats::Parsed read = ImageFormats::parse(it.key(), now);
+                if (!read.ok() || !wire.contains(read.image))
+                    fail(it.key() + " holds what the board did not send" + where);
+                continue;
+            }
             qsizetype received = 0, lastChange = qMax(now.size(), old.size()) - 1;
             while (received < qMin(now.size(), qMin(wire.size(), qsizetype(32768))) && now[received] == wire[received])
                 ++received;
@@ -256,8 +264,10 @@ private slots:
     {
         const auto number = [](const char *name, int fallback) { return qEnvironmentVariableIsSet(name) ? qEnvironmentVariableIntValue(name) : fallback; };
         const int count = number("ROMIVO_SOAK_HISTORIES", 20), length = number("ROMIVO_SOAK_LENGTH", 40), first = number("ROMIVO_SOAK_SEED", 1);
-        // A history that once failed: a write stopped by the end of the history.
+        // Histories that once failed: a write stopped by the end of the history; a read into a HEX
+        // file that wrote raw bytes over its start.
         QCOMPARE(failureOf({"port SIM", "connect", "file short.bin", "write"}), QString());
+        QCOMPARE(failureOf({"port SIM", "connect", "file image.hex", "read", "wait 399"}), QString());
         for (int seed = first; seed < first + count; ++seed) {
             const QStringList history = randomHistory(quint32(seed), length);
             const QString failure = failureOf(history);

@@ -25,6 +25,9 @@ Run cli(const QStringList &arguments)
             QString::fromUtf8(process.readAllStandardError())};
 }
 
+// A name as long as a file system takes: a file beside it cannot be named NAME.XXXXXX.
+const QString LongName = QString(251, u'n') + ".bin";
+
 // "SUM16 CRC32" in upper-case hexadecimal, as labels give them.
 QString checksumOf(const QByteArray &image)
 {
@@ -186,15 +189,54 @@ private slots:
         QVERIFY2(refused.status == 2 && refused.lines.isEmpty() && refused.errors.contains("cannot be written"), qPrintable(refused.errors));
     }
 
+    void readReplacesTheFileAsItWas_data()
+    {
+        // The chip takes the target's place as that file: its owner, group and mode kept; the
+        // file a symbolic link names replaced, the link kept; a hard-linked file written in place,
+        // so that its other name sees the chip; another user's file in a sticky folder, which
+        // only its owner may rename over, written in place by a user who may write it.
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("kept");  // the target's owner:group and mode after the read
+        QTest::newRow("owned by another") << "owned" << "1234:1234 640";
+        QTest::newRow("symbolic link") << "symlink" << "0:0 640";
+        QTest::newRow("hard link") << "link" << "0:0 640";
+        QTest::newRow("another's file in a sticky folder") << "sticky" << "0:0 666";
+    }
+    void readReplacesTheFileAsItWas()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, kept);
+        QTemporaryDir scratch;  // others may pass through it, into a sticky tmp/
+        QVERIFY(::chmod(qPrintable(scratch.path()), 0701) == 0 && QDir(scratch.path()).mkdir("tmp") && ::chmod(qPrintable(scratch.filePath("tmp")), 01777) == 0);
+        const QString target = scratch.filePath(kind == "sticky" ? "tmp/t.bin" : "t.bin"), other = scratch.filePath("other.bin");
+        writeFile(kind == "symlink" ? other : target, "older");
+        QVERIFY(kind != "symlink" || QFile::link("other.bin", target));
+        QVERIFY(kind != "link" || ::link(qPrintable(target), qPrintable(other)) == 0);
+        const uid_t owner = kind == "owned" ? 1234 : 0;
+        QVERIFY(::chown(qPrintable(target), owner, owner) == 0 && ::chmod(qPrintable(target), kind == "sticky" ? 0666 : 0640) == 0);
+        const QStringList command{"--reuid", "1234", "--regid", "1234", "--clear-groups", ROMIVO_CLI_TOOL, "--port", "SIM", "read", target};
+        QProcess process;
+        process.start(kind == "sticky" ? "setpriv" : command.at(5), command.mid(kind == "sticky" ? 0 : 6));
+        QVERIFY(process.waitForFinished(10000));
+        QVERIFY2(process.exitCode() == 0, process.readAllStandardError().constData());
+        QCOMPARE(readFile(target), erased());  // the simulated chip
+        QCOMPARE(readFile(other), kind == "symlink" || kind == "link" ? erased() : QByteArray());
+        QCOMPARE(QFileInfo(target).isSymLink(), kind == "symlink");
+        struct stat info;
+        QVERIFY(::stat(qPrintable(target), &info) == 0);
+        QCOMPARE(QString::asprintf("%u:%u %o", info.st_uid, info.st_gid, info.st_mode & 07777), kept);
+    }
+
     void aChipThatCouldNotBeKeptIsNotCompared()
     {
         // The chip is read into a scratch folder; on a filesystem that fills up half-way the
-        // compare and the check before a write fail instead of finding half a chip equal.
+        // compare and the check before a write fail instead of finding half a chip equal. A read
+        // into a HEX file there, which will not fit, is refused before the chip is read.
         const QString sim = writeFile(at("kept-chip.bin"), randomImage(32768, 3)), small = at("small");
         QDir().mkpath(small);
-        for (const QString operation : {"compare", "write"}) {
+        for (const QString operation : {"compare \"$2\"", "write \"$2\"", "read \"$1/a.hex\""}) {
             QProcess process;
-            process.start("unshare", {"-m", "sh", "-c", "mount -t tmpfs -o size=48k tmpfs \"$1\" && TMPDIR=\"$1\" exec \"$0\" --port SIM --sim-chip \"$2\" " + operation + " \"$2\"",
+            process.start("unshare", {"-m", "sh", "-c", "mount -t tmpfs -o size=48k tmpfs \"$1\" && TMPDIR=\"$1\" exec \"$0\" --port SIM --sim-chip \"$2\" " + operation,
                                       ROMIVO_CLI_TOOL, small, sim});
             QVERIFY(process.waitForFinished(10000));
             const QString out = QString::fromUtf8(process.readAllStandardOutput());
@@ -202,7 +244,10 @@ private slots:
             // Without the right to a private mount (not root, or a locked-down container).
             if (out.isEmpty() && (errors.startsWith("unshare:") || errors.startsWith("mount:")))
                 QSKIP(qPrintable("no private mount here: " + errors));
-            QVERIFY2(process.exitCode() == 1 && out.startsWith(operation + ": failed") && out.contains("[LETTURA INTERROTTA: IMPOSSIBILE SCRIVERE SUL FILE "), qPrintable(out));
+            if (operation.startsWith("read"))
+                QVERIFY2(process.exitCode() == 2 && errors.endsWith("a.hex: cannot be written: No space left on device\n"), qPrintable(errors));
+            else
+                QVERIFY2(process.exitCode() == 1 && out.startsWith(operation.section(u' ', 0, 0) + ": failed") && out.contains("[LETTURA INTERROTTA: IMPOSSIBILE SCRIVERE SUL FILE "), qPrintable(out));
         }
     }
 
@@ -236,6 +281,8 @@ private slots:
         QTest::newRow("a directory") << sim + "write %1/" << "Nessun file selezionato";
         QTest::newRow("target in a missing directory") << sim + "read %1/nowhere/x.bin" << "cannot be written";
         QTest::newRow("device target") << sim + "read /dev/null" << "not a regular file";
+        // (A read that ran would stall there, status 1.)
+        QTest::newRow("255-character target") << sim + "--sim-fault short-stream=0 --idle-timeout 0.3 read %1/" + LongName << "File name too long";
         QTest::newRow("port that does not open") << "--port /dev/romivo-no-such-port blank" << "/dev/romivo-no-such-port";
         QTest::newRow("no port") << "--sim-chip %1/chip.bin blank" << "--port is required";
         QTest::newRow("simulated chip with a real port") << "--port /dev/ttyS0 --sim-chip %1/chip.bin blank" << "with --port SIM only";
@@ -261,6 +308,7 @@ private slots:
             {"gap.bin", "S104000001FA\nS104000203F6\nS5030003F9\nS9030000FC\n"}};
         for (const auto &[name, bytes] : files)
             writeFile(scratch.filePath(QString::fromUtf8(name)), bytes);
+        writeFile(scratch.filePath(LongName), programmed);
         QVERIFY(::mkfifo(qPrintable(scratch.filePath("fifo")), 0600) == 0);
         // Through the shell, so that the name with a byte invalid in UTF-8 reaches the program as is.
         QProcess shell;

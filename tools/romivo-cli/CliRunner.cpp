@@ -1,6 +1,7 @@
 #include "CliRunner.h"
 
 #include "link/PortName.h"
+#include "operations/FileReplacement.h"
 #include "operations/ImageComparison.h"
 #include "operations/ImageExport.h"
 #include "operations/ImageFile.h"
@@ -11,7 +12,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
-#include <QSaveFile>
 #include <QTimer>
 #include <unistd.h>
 
@@ -294,11 +294,12 @@ int CliRunner::read(const QString &path, StepReport &report)
     // A device or a FIFO is not replaced by a file: refused, as a regular file is what a read makes.
     if (ImageFile::isPipeOrSocket(path) || (QFileInfo::exists(path) && !QFileInfo(path).isFile()))
         return refuseFile(path, QStringLiteral("not a regular file"));
-    // Written beside the target and renamed over it once whole: an interrupted read leaves the
-    // target as it was.
-    QSaveFile target(path);
-    if (!target.open(QIODevice::WriteOnly))
-        return refuseFile(path, QStringLiteral("cannot be written: ") + target.errorString());
+    const ImageFormats::Format format = m_options.format.value_or(ImageFormats::formatOf(path));
+    // Put in place only once whole, so an interrupted read leaves the target as it was; what that
+    // needs is tried first, so that a target which cannot take it costs no read of the chip.
+    const qint64 size = ImageExport::encode(QByteArray(Chip::Size, Chip::Erased), format, path).size();
+    if (const QString cannot = FileReplacement::check(path, size); !cannot.isEmpty())
+        return refuseFile(path, QStringLiteral("cannot be written: ") + cannot);
     QByteArray chip;
     const Ended ended = readChip(QStringLiteral("read"), &chip);
     if (ended != Ended::Result) {
@@ -308,10 +309,9 @@ int CliRunner::read(const QString &path, StepReport &report)
         report.detail += QStringLiteral("; %1 was not replaced").arg(shownName(path));
         return status;
     }
-    const ImageFormats::Format format = m_options.format.value_or(ImageFormats::formatOf(path));
-    const QByteArray contents = ImageExport::encode(chip, format, path);
-    if (target.write(contents) != contents.size() || !target.commit())
-        return refuseFile(path, target.errorString() + QStringLiteral("; not replaced"));
+    const FileReplacement::Result replaced = FileReplacement::replace(path, ImageExport::encode(chip, format, path));
+    if (!replaced.error.isEmpty())
+        return refuseFile(path, replaced.error + (replaced.untouched ? QStringLiteral("; not replaced") : QStringLiteral("; written only in part")));
     report.outcome = QStringLiteral("ok");
     report.windowText = m_operator.lastText;
     report.checksummed = chip;

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Puts a whole new file in place of the one a path names, for a read that must leave its target
+// as it was unless the chip came whole. The contents go to a file made beside the target
+// (`NAME.XXXXXX`, as QSaveFile names it), which is then renamed over it, keeping the old file's
+// owner and group where the program may set them, and its mode. A symbolic link is kept and the
+// file it names replaced. A file with other names (hard links), or one the program may write but
+// not rename over (another user's, in a sticky folder), is written in place instead, so that
+// every name sees the new contents. Failures give the system's own reason.
+namespace FileReplacement {
+
+// Tries what replacing the file with `size` bytes needs, before the contents exist: the
+// target's write permission, a file made beside it with that room (then removed), or the
+// target opened for writing in place. Empty when it can be done, otherwise why not.
+QString check(const QString &path, qint64 size);
+
+struct Result {
+    QString error;         // empty: the file holds the contents
+    bool untouched = true; // after an error: the file is as it was (not so for one written in place)
+};
+Result replace(const QString &path, const QByteArray &contents);
+
+} // namespace FileReplacement
