@@ -2,10 +2,10 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 #include <qplatformdefs.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -43,19 +43,26 @@ Target targetOf(const QString &path)
     return target;
 }
 
-// A new file beside the target, NAME.XXXXXX; -1 with errno set when none can be made.
-int createBeside(const QByteArray &path, mode_t mode, QByteArray *name)
+// A new file beside the target, NAME.XXXXXX, or .romivo-XXXXXX in its folder when the name is
+// too long to take six more letters; -1 with errno set when none can be made. Readable by the
+// user alone until it is given its final mode.
+int createBeside(const QByteArray &path, QByteArray *name)
 {
-    static constexpr char Letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        *name = path + '.';
-        for (int i = 0; i < 6; ++i)
-            name->append(Letters[QRandomGenerator::global()->bounded(int(sizeof Letters - 1))]);
-        const int fd = QT_OPEN(name->constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-        if (fd >= 0 || errno != EEXIST)
-            return fd;
+    *name = path + ".XXXXXX";
+    int fd = ::mkostemp(name->data(), O_CLOEXEC);
+    if (fd < 0 && errno == ENAMETOOLONG) {
+        *name = QFile::encodeName(QFileInfo(QFile::decodeName(path)).absolutePath()) + "/.romivo-XXXXXX";
+        fd = ::mkostemp(name->data(), O_CLOEXEC);
     }
-    return -1;
+    return fd;
+}
+
+// The target's own name is one the file system takes (a file beside it may have a shorter one).
+int nameError(const QByteArray &path)
+{
+    const QFileInfo info(QFile::decodeName(path));
+    const long longest = ::pathconf(QFile::encodeName(info.absolutePath()).constData(), _PC_NAME_MAX);
+    return longest > 0 && QFile::encodeName(info.fileName()).size() > longest ? ENAMETOOLONG : 0;
 }
 
 // Every byte, or false with errno set.
@@ -100,8 +107,10 @@ QString check(const QString &path, qint64 size)
         QT_CLOSE(fd);
         return {};
     }
+    if (const int error = target.exists ? 0 : nameError(target.path))
+        return qt_error_string(error);
     QByteArray scratch;
-    const int fd = createBeside(target.path, 0600, &scratch);
+    const int fd = createBeside(target.path, &scratch);
     if (fd < 0)
         return qt_error_string(errno);
     // Room for the contents, where the file system can tell without their being written.
@@ -121,12 +130,16 @@ Result replace(const QString &path, const QByteArray &contents)
         const int error = writeAndClose(fd, contents);
         return error == 0 ? Result{} : Result{qt_error_string(error), false};
     }
-    // Unreadable to others until it has the old file's mode, as QSaveFile makes it.
     QByteArray scratch;
-    const int fd = createBeside(target.path, target.exists ? 0600 : 0666, &scratch);
+    const int fd = createBeside(target.path, &scratch);
     if (fd < 0)
         return {qt_error_string(errno)};
-    if (target.exists) {
+    if (!target.exists) {
+        // The mode any new file of this user's gets.
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        ::fchmod(fd, 0666 & ~mask);
+    } else {
         // Root gives the file back to its owner (a sudo user's file stays theirs); others keep at
         // least its group where they belong to it. Owner before mode: a new owner clears set-ID bits.
         const bool owned = ::fchown(fd, target.info.st_uid, target.info.st_gid) == 0;

@@ -5,7 +5,7 @@
 
 // Puts a whole new file in place of the one a path names, for a read that must leave its target
 // as it was unless the chip came whole. The contents go to a file made beside the target
-// (`NAME.XXXXXX`, as QSaveFile names it), which is then renamed over it, keeping the old file's
+// (`NAME.XXXXXX`, as QSaveFile names it, or `.romivo-XXXXXX` for a name too long for that), which is then renamed over it, keeping the old file's
 // owner and group where the program may set them, and its mode. A symbolic link is kept and the
 // file it names replaced. A file with other names (hard links), or one the program may write but
 // not rename over (another user's, in a sticky folder), is written in place instead, so that

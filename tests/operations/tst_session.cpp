@@ -300,7 +300,7 @@ private slots:
         }
         QTest::newRow("read-only target") << Press::Read << "locked.bin" << Outcome::NotWritable;
         QTest::newRow("read-only HEX target") << Press::Read << "locked.hex" << Outcome::NotWritable;
-        QTest::newRow("a new HEX target whose NAME.XXXXXX is too long") << Press::Read << QString(251, u'n') + ".hex" << Outcome::NotWritable;
+        QTest::newRow("a new HEX target whose name is too long") << Press::Read << QString(253, u'n') + ".hex" << Outcome::NotWritable;
         QTest::newRow("a full device") << Press::Read << "/dev/full" << Outcome::ReadInterrupted;
     }
     void filesThatCannotBeUsed()
