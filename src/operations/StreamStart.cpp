@@ -18,10 +18,9 @@ bool StreamStart::startWaiting()
     m_mode = m_state.rxMode;
     const qint64 quietFor = m_port.msSinceInput();
     m_waiting = quietFor < QuietMs;
-    if (m_waiting) {
-        m_flowing.start();
+    m_flowing.invalidate();
+    if (m_waiting)
         m_quiet.start(int(QuietMs - quietFor));
-    }
     return m_waiting;
 }
 
@@ -52,9 +51,10 @@ bool StreamStart::dropWhileWaiting()
     if (!m_waiting)
         return false;
     m_quiet.start(QuietMs);
-    if (m_flowing.elapsed() >= RestopMs) {
+    // Only a stream flows unasked, and a board that is not streaming ignores the stop byte.
+    if (!m_flowing.isValid() || m_flowing.elapsed() >= RestopMs) {
         m_port.output(stopByte());
-        m_flowing.restart();
+        m_flowing.start();
     }
     return true;
 }

@@ -13,8 +13,8 @@ class SerialControl;
 // past the chip's end, or one that another program left running before this one opened the port.
 // Taken for a new stream those bytes would be stored or compared as locations 0, 1, ...; and a
 // board busy streaming could miss a write's start and take the image for commands. While the
-// line is busy the operation waits, dropping what comes, and asks the board again to stop if the
-// flow goes on.
+// line is busy the operation waits, dropping what comes, and asks the board to stop, again every
+// RestopMs while the flow goes on.
 class StreamStart : public QObject {
     Q_OBJECT
 public:
@@ -35,7 +35,7 @@ public:
     // How long the line must be quiet, counted from the port's opening too, before an operation
     // starts.
     static constexpr int QuietMs = 100;
-    // While bytes keep coming this long, the board is asked again to stop.
+    // While bytes keep coming this long after a stop byte, the board is asked again.
     static constexpr int RestopMs = 500;
     // A write gives up when the board has not gone quiet after this long.
     static constexpr int WriteGiveUpMs = 3000;

@@ -125,6 +125,7 @@ private slots:
                 received += QByteArray(buffer, qMax<qsizetype>(0, ::read(board, buffer, sizeof buffer)));
             }
             send(stream);
+            return received;
         };
         SessionBench<QtSerialControl> b;
         b.port.setCommPort(QString::fromLocal8Bit(::ptsname(board)));
@@ -133,13 +134,13 @@ private slots:
         chip[0] = 0x00;
         if (readFirst) {
             b.press(Press::Read, b.path("chip.bin"));
-            answerStreamFrame(chip);
+            QCOMPARE(answerStreamFrame(chip), streamFrame());
             QTRY_COMPARE(b.outcomes, QList<int>{int(Outcome::ReadDone)});
         }
         QSignalSpy finished(&b.session, &Session::finished);
         b.press(Press::Blank);
         send(erased(100));
-        answerStreamFrame(chip.left(1));
+        QCOMPARE(answerStreamFrame(chip.left(1)), stopByte() + streamFrame());  // told to stop at once
         QTRY_VERIFY(!finished.isEmpty());
         ::close(board);
         const auto result = finished.first().first().value<OperationResult>();
