@@ -32,6 +32,7 @@ void StreamStart::begin()
 
 bool StreamStart::awaitQuiet()
 {
+    const std::int16_t mode = m_state.rxMode;
     if (!startWaiting())
         return true;
     QTimer giveUp;
@@ -39,11 +40,15 @@ bool StreamStart::awaitQuiet()
     connect(&giveUp, &QTimer::timeout, this, &StreamStart::cancel);
     giveUp.start(WriteGiveUpMs);
     // Each pass sleeps until an event comes; the armed timers are events, so the wait always ends.
-    while (m_waiting && m_state.rxMode == m_mode)
+    while (m_waiting && m_state.rxMode == mode)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    // A stop ended the wait, and a press served in the same pass may have begun another
+    // operation's: that one is not this wait's to end or to take.
+    if (m_state.rxMode != mode)
+        return false;
     const bool quiet = !m_waiting;
     cancel();
-    return quiet && giveUp.isActive() && m_state.rxMode == m_mode && m_port.isOpen();
+    return quiet && giveUp.isActive() && m_port.isOpen();
 }
 
 bool StreamStart::dropWhileWaiting()

@@ -284,6 +284,17 @@ private slots:
         QCOMPARE(Bench::contents(image), erased());
     }
 
+    void pressesWhileAWriteWaitsForAQuietLine()
+    {
+        // Served in one pass while the write waits to start: the first press stops the write, the
+        // second starts a blank check, whose start the write must not take for its own.
+        Bench b;
+        QTimer::singleShot(0, [&] { b.press(Press::Blank), b.press(Press::Blank); });
+        b.press(Press::Write, b.file("ff.bin", erased()));
+        QVERIFY(!b.port.sends().contains(writeStartFrame()));
+        QCOMPARE(b.op.texts(), (QStringList{question(Press::Write), "ERRORE"}));
+    }
+
     void filesThatCannotBeUsed_data()
     {
         // A path naming no file says "Nessun file selezionato"; a missing directory, and a FIFO
