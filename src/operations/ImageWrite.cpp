@@ -54,6 +54,8 @@ Outcome ImageWrite::stream(const QByteArray &image)
     if (m_context.stream.awaitQuiet()) {
         m_context.port.output(writeStartFrame());
         sendBlocks(image);
+        if (state.ackFlag == 1)
+            m_context.stream.writeLeftUnfinished();
     } else {
         state.ackFlag = 1;
     }

@@ -44,6 +44,10 @@ public:
     ChipCheck &check() { return m_check; }
     ServiceCommands &service() { return m_service; }
 
+    // How long the board may still take bytes for a write left half-way: a program that ends
+    // sooner could leave the next one's first frame to be taken as image data.
+    qint64 msUntilWriteGivenUp() const { return m_stream.msUntilWriteGivenUp(); }
+
     // Stops whatever runs, as a read, verify or blank-check press does (a write then runs into
     // its time-out); false when nothing ran.
     bool stop();

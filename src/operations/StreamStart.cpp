@@ -16,12 +16,22 @@ StreamStart::StreamStart(SerialControl &port, FormState &state, QObject *parent)
 bool StreamStart::startWaiting()
 {
     m_mode = m_state.rxMode;
-    const qint64 quietFor = m_port.msSinceInput();
-    m_waiting = quietFor < QuietMs;
+    const qint64 wait = msToWait();
+    m_waiting = wait > 0;
     m_flowing.invalidate();
     if (m_waiting)
-        m_quiet.start(int(QuietMs - quietFor));
+        m_quiet.start(int(wait));
     return m_waiting;
+}
+
+qint64 StreamStart::msToWait() const
+{
+    return qMax(QuietMs - qMin<qint64>(m_port.msSinceInput(), QuietMs), msUntilWriteGivenUp());
+}
+
+qint64 StreamStart::msUntilWriteGivenUp() const
+{
+    return m_unfinishedWrite.isValid() ? qMax<qint64>(0, UnfinishedWriteMs - m_unfinishedWrite.elapsed()) : 0;
 }
 
 void StreamStart::begin()
@@ -80,6 +90,10 @@ void StreamStart::quietReached()
     }
     if (!m_port.input().isEmpty()) {
         dropWhileWaiting();
+        return;
+    }
+    if (const qint64 wait = msToWait(); wait > 0) {
+        m_quiet.start(int(wait));
         return;
     }
     m_waiting = false;

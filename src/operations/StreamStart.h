@@ -31,6 +31,12 @@ public:
     // A stop ends the wait too.
     void cancel();
     bool waiting() const { return m_waiting; }
+    // A write stopped or failed half-way: the board may still take what comes next as image data
+    // until it has given the write up, so nothing starts before UnfinishedWriteMs have passed.
+    void writeLeftUnfinished() { m_unfinishedWrite.start(); }
+    // How long from now until an operation may start, as far as the line's past tells.
+    qint64 msToWait() const;
+    qint64 msUntilWriteGivenUp() const;
 
     // How long the line must be quiet, counted from the port's opening too, before an operation
     // starts.
@@ -39,6 +45,9 @@ public:
     static constexpr int RestopMs = 500;
     // A write gives up when the board has not gone quiet after this long.
     static constexpr int WriteGiveUpMs = 3000;
+    // Long enough for a block still queued for the line (0.27 s) to reach the board, and for the
+    // board then to give the write up (romivo-board: after 0.2 s of quiet).
+    static constexpr int UnfinishedWriteMs = 600;
 
 private:
     bool startWaiting();
@@ -48,6 +57,7 @@ private:
     FormState &m_state;
     QTimer m_quiet;
     QElapsedTimer m_flowing;
+    QElapsedTimer m_unfinishedWrite;
     std::int16_t m_mode = 0;
     bool m_waiting = false;
 };

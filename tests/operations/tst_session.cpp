@@ -295,6 +295,20 @@ private slots:
         QCOMPARE(b.op.texts(), (QStringList{question(Press::Write), "ERRORE"}));
     }
 
+    void theNextStartWaitsForTheBoardToGiveUpAWriteStoppedHalfWay()
+    {
+        // Stopped in the middle of block 0, the board still takes what comes as image data until it
+        // gives the write up: the blank check's stream frame must not be programmed.
+        Bench b;
+        const QByteArray image = randomImage(Chip::Size, 5);
+        QTimer pass;  // once every event-loop pass
+        QObject::connect(&pass, &QTimer::timeout, [&] { b.dataSends() == 10 && pass.isActive() ? pass.stop(), b.press(Press::Blank) : void(); });
+        pass.start(0);
+        b.press(Press::Write, b.file("rom.bin", image));
+        QCOMPARE(b.run(Press::Blank).outcome, Outcome::NotBlank);
+        QCOMPARE(b.chip().contents(), image.left(80) + erased(Chip::Size - 80));
+    }
+
     void filesThatCannotBeUsed_data()
     {
         // A path naming no file says "Nessun file selezionato"; a missing directory, and a FIFO

@@ -401,10 +401,15 @@ private slots:
         for (int block = 0; block < 64; ++block)
             image.replace(block * 512, 8, QByteArray::fromHex("ff0013ff0013ffff"));
         BoardProcess evil({board, "--chip", writeFile(at("ff.bin"), erased()), "--log", at("evil.log"), "--save", at("evil-chip.bin")});
+        QElapsedTimer clock;
+        clock.start();
         const Run write = interrupted({"--port", evil.path(), "--no-check", "write", writeFile(at("evil.bin"), image)}, qMax(interruptMs, 0),
                                       [&](QProcess &p) { if (interruptMs >= 0) ::kill(pid_t(p.processId()), SIGINT); });
         QVERIFY2(write.status == status && write.lines.size() == 1 && QRegularExpression('^' + said + '$').match(write.lines[0]).hasMatch(),
                  qPrintable(write.lines.join(u'|')));
+        // Stopped half-way, it ends only once the board has given the write up, so that the next
+        // program's first frame is not taken for image data.
+        QVERIFY(interruptMs < 0 || clock.elapsed() - interruptMs >= 500);
         QTest::qWait(300);  // the board gives up a write after 0.2 s of quiet
         QVERIFY(evil.stop());
         if (interruptMs < 0)  // blocks 0 to 2 with their frames, block 3, nothing after it

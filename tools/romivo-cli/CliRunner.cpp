@@ -134,7 +134,14 @@ int CliRunner::run()
                 break;
         }
     }
-    // Whatever the last step sent is on its way to the board before the program ends.
+    // Whatever the last step sent is on its way to the board before the program ends, and a
+    // write left half-way has been given up, so that the next program finds the board taking
+    // commands.
+    if (const qint64 ms = m_session.msUntilWriteGivenUp(); ms > 0) {
+        QEventLoop settle;
+        QTimer::singleShot(int(ms), &settle, &QEventLoop::quit);
+        settle.exec();
+    }
     m_port.close();
     if (simulated && !m_options.simChip.isEmpty() && !saveSimulatedChip() && status == Success)
         status = Trouble;
