@@ -48,6 +48,8 @@ public:
     virtual void output(const QByteArray &bytes) = 0;
     // Every waiting byte, removed from the receive buffer; empty when none or closed.
     QByteArray input();
+    // Drops whatever is waiting: bytes from before an operation are not its answer.
+    void discardInput() { input(); }
     // Milliseconds the line has been seen quiet: since input() last returned bytes or, if later,
     // since the port opened (what came before is unknown); very large before any open.
     qint64 msSinceInput() const { return m_lastInput.isValid() ? m_lastInput.elapsed() : std::numeric_limits<qint64>::max(); }

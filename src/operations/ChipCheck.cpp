@@ -22,14 +22,14 @@ ChipCheck::ChipCheck(OperationContext context, ReceiveDispatcher &dispatcher, QO
 void ChipCheck::Command7_Click(const QString &nomeFile)
 {
     m_context.state.blankCheck = 0;
-    m_context.port.input();
+    m_context.port.discardInput();
     confrontaFile(nomeFile);
 }
 
 void ChipCheck::Command8_Click()
 {
     m_context.state.blankCheck = 1;
-    m_context.port.input();
+    m_context.port.discardInput();
     confrontaFile(QString());
 }
 
@@ -109,7 +109,7 @@ void ChipCheck::abortAtDifference(bool verify)
         m_context.op.show(Messages::message(MessageId::Differs, {{}, {}, location}));
     state.errorFound = 1;
     state.currentAddress = Chip::Size;
-    m_context.port.input();
+    m_context.port.discardInput();
     m_context.progress.setShown(false);
     m_context.progress.setRefreshing(false);
     state.rxMode = RxMode::Idle;

@@ -23,7 +23,7 @@ ChipRead::ChipRead(OperationContext context, ReceiveDispatcher &dispatcher, QObj
 void ChipRead::Command6_Click(const QString &nomeFile)
 {
     FormState &state = m_context.state;
-    m_context.port.input();
+    m_context.port.discardInput();
     if (!m_context.op.show(Messages::message(MessageId::ReadQuestion))) {
         m_context.announce({Outcome::Cancelled, 0});
         return;

@@ -10,17 +10,12 @@
 #include <QFileInfo>
 #include <qplatformdefs.h>
 
-namespace {
+namespace ImageFile {
 
-// The path/file access failure: no file name at all.
 bool namesNoFile(const QString &path)
 {
     return path.isEmpty() || path.endsWith(u'/') || path.endsWith(QDir::separator()) || QFileInfo(path).isDir();
 }
-
-} // namespace
-
-namespace ImageFile {
 
 ImageOpen openForReading(QFile &file, const QString &path)
 {

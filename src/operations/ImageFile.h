@@ -20,6 +20,10 @@ enum class ImageOpen {
 namespace ImageFile {
 
 
+// The path/file access failure, "Nessun file selezionato": no file name at all (empty, a
+// directory, or a path ending in a separator).
+bool namesNoFile(const QString &path);
+
 // For the write and the verify, which only read their image: a missing file is created empty.
 ImageOpen openForReading(QFile &file, const QString &path);
 // For the read to file: read and write, a missing file created, nothing truncated, position 0.

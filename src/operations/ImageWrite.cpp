@@ -43,7 +43,7 @@ Outcome ImageWrite::stream(const QByteArray &image)
     FormState &state = m_context.state;
 
     state.reset_bufRx();
-    m_context.port.input();
+    m_context.port.discardInput();
     state.rxMode = RxMode::Write;
     state.rxIndex = 0;
     state.bufRx[0] = 0;

@@ -47,7 +47,7 @@ void ServiceCommands::position(const QString &addressText)
 void ServiceCommands::readData()
 {
     m_state.rxMode = RxMode::ServiceRead;
-    m_port.input();
+    m_port.discardInput();
     m_state.rxIndex = 0;
     m_timerSerialTimeout.start();
     m_port.output(*commandFrame(0, CommandCode::ReadData));

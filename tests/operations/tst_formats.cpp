@@ -64,6 +64,13 @@ private slots:
         QVERIFY(!parse("a.hex", srec(1)).ok() && !parse("a.s19", hex).ok() && !parse("a.hex", "").ok());
     }
 
+    void checksumsAsLabelsGiveThem()
+    {
+        // The check values every CRC-32 (IEEE) implementation is held to.
+        QCOMPARE(crc32("123456789"), 0xCBF43926u);
+        QCOMPARE(byteSum("123456789"), quint16(0x01DD));
+    }
+
     void refusals_data()
     {
         QTest::addColumn<bool>("hex");

@@ -172,14 +172,17 @@ private slots:
         for (const QString &target : targets)
             arguments << "read" << at(target);
         QCOMPARE(cli(arguments).status, 0);
-        for (const QString &target : targets) {
-            const ImageFormats::Parsed parsed = ImageFormats::parse(target, readFile(at(target)));
-            QVERIFY2(parsed.ok() && parsed.image == chip, qPrintable(target + ' ' + parsed.error));
+        QCOMPARE(cli({"--port", "SIM", "--sim-chip", sim, "--format", "srec", "read", at("f.bin")}).status, 0);
+        // The data read back by binutils; the record counts and terminations by the program's reader,
+        // which checks them.
+        for (const QString &target : targets.mid(1) + QStringList{"f.bin"}) {
+            const bool hex = target.endsWith(".hex");
+            const QStringList objcopy{"-I", hex ? "ihex" : "srec", "-O", "binary", at(target), at("objcopy.bin")};
+            QVERIFY2(QProcess::execute("objcopy", objcopy) == 0 && readFile(at("objcopy.bin")) == chip, qPrintable(target));
+            QVERIFY((hex ? ImageFormats::parseIntelHex : ImageFormats::parseSRecord)(readFile(at(target))).ok());
         }
         QCOMPARE(readFile(at("long.bin")), chip);
         QVERIFY(readFile(at("c.s28")).contains("\nS2") && readFile(at("d.s37")).contains("\nS3"));
-        QCOMPARE(cli({"--port", "SIM", "--sim-chip", sim, "--format", "srec", "read", at("f.bin")}).status, 0);
-        QCOMPARE(ImageFormats::parseSRecord(readFile(at("f.bin"))).image, chip);
         // A target that cannot be replaced is refused before the chip is read.
         Immutable locked(at("long.bin"));
         const Run refused = cli({"--port", "SIM", "--sim-chip", sim, "read", at("long.bin")});

@@ -24,12 +24,6 @@ QByteArray readBack(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.read(Chip::Size) : QByteArray();
 }
 
-// A path the window would answer with "Nessun file selezionato".
-bool namesNoFile(const QString &path)
-{
-    return path.isEmpty() || path.endsWith(u'/') || QFileInfo(path).isDir();
-}
-
 // Why an existing path is not a file to take bytes from (opening a FIFO waits for a writer that
 // may never come; a device's bytes are no image), or nothing.
 std::optional<QString> notRegular(const QString &path)
@@ -224,7 +218,7 @@ bool CliRunner::loadImage(const QString &path, QByteArray *image)
 int CliRunner::runStep(const CliOptions::Step &step, StepReport &report)
 {
     using Kind = CliOptions::Step::Kind;
-    if (step.kind != Kind::Blank && namesNoFile(step.file))
+    if (step.kind != Kind::Blank && ImageFile::namesNoFile(step.file))
         return refuseFile(step.file, QStringLiteral("names no file (") + Messages::text(MessageId::NoFileSelected) + u')');
     switch (step.kind) {
     case Kind::Write:
