@@ -3,6 +3,7 @@
 #include "../common/TerminationSignals.h"
 #include "board/BoardFaults.h"
 #include "board/BoardSimulator.h"
+#include "operations/FileReplacement.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -65,13 +66,8 @@ int main(int argc, char *argv[])
 
     // Checked now, not after a whole session whose chip would then be lost.
     if (parser.isSet(save)) {
-        QFile file(parser.value(save));
-        const bool existed = file.exists();
-        if (!file.open(QIODevice::ReadWrite))
-            return fail(QStringLiteral("--save %1: %2").arg(file.fileName(), file.errorString()));
-        file.close();
-        if (!existed)
-            file.remove();
+        if (const QString cannot = FileReplacement::check(parser.value(save), Chip::Size); !cannot.isEmpty())
+            return fail(QStringLiteral("--save %1: %2").arg(parser.value(save), cannot));
     }
 
     PtyBoardServer server(board, parser.isSet(paced));
@@ -90,11 +86,10 @@ int main(int argc, char *argv[])
     const int status = app.exec();
     if (const qint64 dropped = board.droppedReplies() + server.droppedTowardsBoard(); dropped > 0)
         QTextStream(stderr) << "romivo-board: dropped " << dropped << " bytes a flooding client never made room for\n";
+    // Whole or not at all: a chip file cut short would be a different chip next time.
     if (parser.isSet(save)) {
-        QFile file(parser.value(save));
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-            || file.write(board.chip().contents()) != Chip::Size || !file.flush())
-            return fail(QStringLiteral("%1: %2").arg(file.fileName(), file.errorString()));
+        if (const QString error = FileReplacement::replace(parser.value(save), board.chip().contents()).error; !error.isEmpty())
+            return fail(QStringLiteral("%1: %2").arg(parser.value(save), error));
     }
     return status;
 }

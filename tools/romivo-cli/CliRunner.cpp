@@ -499,13 +499,10 @@ bool CliRunner::print(const StepReport &report)
 
 bool CliRunner::saveSimulatedChip()
 {
-    QFile chip(m_options.simChip);
-    const QByteArray contents = m_port.simulated().board().chip().contents();
-    if (!chip.open(QIODevice::WriteOnly | QIODevice::Truncate) || chip.write(contents) != contents.size()
-        || !chip.flush()) {
-        m_err << "romivo-cli: cannot save the simulated chip to " << shownName(m_options.simChip) << ": " << chip.errorString()
-              << Qt::endl;
-        return false;
-    }
-    return true;
+    // Whole or not at all: a chip file cut short would be a different chip next time.
+    const FileReplacement::Result saved = FileReplacement::replace(m_options.simChip, m_port.simulated().board().chip().contents());
+    if (saved.error.isEmpty())
+        return true;
+    m_err << "romivo-cli: cannot save the simulated chip to " << shownName(m_options.simChip) << ": " << saved.error << Qt::endl;
+    return false;
 }
