@@ -41,8 +41,10 @@ bool SelectingSerialControl::open()
     m_active->setCommPort(commPort());
     const bool opened = m_active->open();
     setLastError(m_active->lastError());
-    if (opened)
+    if (opened) {
         portOpened();
+        m_opened.start();
+    }
     return opened;
 }
 
@@ -54,8 +56,10 @@ void SelectingSerialControl::close()
 
 void SelectingSerialControl::output(const QByteArray &bytes)
 {
-    if (isOpen())
+    if (isOpen()) {
+        trace('>', bytes);
         m_active->output(bytes);
+    }
     else
         emit outputDropped();
 }
@@ -67,5 +71,15 @@ qint64 SelectingSerialControl::bytesWaiting() const
 
 QByteArray SelectingSerialControl::takeWaiting()
 {
-    return m_active ? m_active->input() : QByteArray();
+    const QByteArray bytes = m_active ? m_active->input() : QByteArray();
+    trace('<', bytes);
+    return bytes;
+}
+
+void SelectingSerialControl::trace(char direction, const QByteArray &bytes)
+{
+    if (!m_trace || bytes.isEmpty())
+        return;
+    m_trace->write(QByteArray::number(double(m_opened.nsecsElapsed()) / 1e9, 'f', 6) + ' ' + direction + ' '
+                   + bytes.toHex(' ') + '\n');
 }

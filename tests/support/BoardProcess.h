@@ -33,13 +33,14 @@ private:
     QString m_path;
 };
 
-// What the board received, from its --log file: every byte in order, with the time it came.
+// What the board received (or with "<", sent), from its --log file or a romivo-cli --trace: every
+// byte in order, with the time it came.
 struct WireLog {
     QByteArray bytes;
     QList<double> seconds;
 };
 
-inline WireLog receivedByBoard(const QString &logPath)
+inline WireLog receivedByBoard(const QString &logPath, const char *direction = ">")
 {
     WireLog log;
     QFile file(logPath);
@@ -47,7 +48,7 @@ inline WireLog receivedByBoard(const QString &logPath)
         return log;
     while (!file.atEnd()) {
         const QList<QByteArray> fields = file.readLine().trimmed().split(' ');
-        if (fields.size() < 3 || fields[1] != ">")
+        if (fields.size() < 3 || fields[1] != direction)
             continue;
         for (qsizetype i = 2; i < fields.size(); ++i) {
             log.bytes.append(char(fields[i].toInt(nullptr, 16)));

@@ -435,10 +435,13 @@ private slots:
             wire += image.mid(block * 512, 512) + QByteArray::fromHex("ff471d");
         writeFile(at("image.bin"), image);
         BoardProcess board({"--log", at("wire.log"), "--save", at("saved.bin")});
-        const Run write = cli({"--port", board.path(), "write", at("image.bin")});
+        const Run write = cli({"--port", board.path(), "--trace", at("trace.log"), "write", at("image.bin")});
         const QString checksum = "checksum " + checksumOf(image);
         QCOMPARE(write.lines, (QStringList{"write: ok, " + checksum + " [CORRETTO]", "verify: ok, " + checksum + " [VERIFICA ESEGUITA CORRETTAMENTE]"}));
         QTRY_COMPARE(receivedByBoard(at("wire.log")).bytes, wire + QByteArray::fromHex("ff7e1e"));
+        // The program's trace holds what the board's log holds, both ways.
+        for (const char *direction : {">", "<"})
+            QCOMPARE(receivedByBoard(at("trace.log"), direction).bytes, receivedByBoard(at("wire.log"), direction).bytes);
         QVERIFY(board.stop());
         QCOMPARE(readFile(at("saved.bin")), image);
     }

@@ -77,8 +77,12 @@ std::optional<CliOptions> CliOptions::parse(const QStringList &arguments, QStrin
         QStringLiteral("List at most N differing locations in a compare (default 64)."), QStringLiteral("N"));
     const QCommandLineOption json(QStringLiteral("json"),
         QStringLiteral("One JSON object per operation on standard output instead of its result line."));
+    const QCommandLineOption trace(QStringLiteral("trace"),
+        QStringLiteral("Every byte sent to the board (>) and received from it (<), with seconds since the port "
+                       "opened, into FILE, as romivo-board --log writes them."),
+        QStringLiteral("FILE"));
     parser.addOptions({help, version, port, listPorts, simChip, simFault, waitBoard, idleTimeout, quiet, anySize,
-                       noCheck, noVerify, format, maxLines, json});
+                       noCheck, noVerify, format, maxLines, json, trace});
     parser.addPositionalArgument(QStringLiteral("OPERATION"),
                                  QStringLiteral("write FILE, read FILE, verify FILE, compare FILE or blank, run in order."),
                                  QStringLiteral("OPERATION..."));
@@ -129,6 +133,7 @@ std::optional<CliOptions> CliOptions::parse(const QStringList &arguments, QStrin
     }
     options.port = parser.value(port);
     options.simChip = parser.value(simChip);
+    options.trace = parser.value(trace);
     for (const QString &fault : parser.values(simFault)) {
         BoardFaults check;
         QString why;

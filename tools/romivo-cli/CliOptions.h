@@ -17,6 +17,7 @@ struct CliOptions {
 
     QString port;
     QString simChip;
+    QString trace;  // where every byte on the line is written down
     QStringList simFaults;
     double waitBoardSeconds = 5;
     double idleTimeoutSeconds = 5;

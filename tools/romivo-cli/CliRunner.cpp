@@ -75,6 +75,18 @@ int CliRunner::run()
         m_err << "romivo-cli: cannot make a scratch folder: " << m_scratch.errorString() << Qt::endl;
         return Trouble;
     }
+    if (!m_options.trace.isEmpty()) {
+        // Unbuffered: what passed on the line is in the file even if the program is killed. A FIFO
+        // could hold the open for ever; a terminal (/dev/stderr) is fine.
+        m_trace.setFileName(m_options.trace);
+        const bool pipe = ImageFile::isPipeOrSocket(m_options.trace);
+        if (pipe || !m_trace.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+            m_err << "romivo-cli: cannot write the trace " << shownName(m_options.trace) << ": "
+                  << (pipe ? QStringLiteral("not a regular file (a FIFO or socket)") : m_trace.errorString()) << Qt::endl;
+            return Trouble;
+        }
+        m_port.setTrace(&m_trace);
+    }
     if (simulated)
         m_err << "romivo-cli: SIM is the simulated board: no chip is programmed or read" << Qt::endl;
     if (simulated && !m_options.simChip.isEmpty()) {

@@ -7,6 +7,7 @@
 #include "board/SelectingSerialControl.h"
 #include "operations/Session.h"
 
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <functional>
@@ -62,6 +63,7 @@ private:
     Session m_session{m_port, m_operator};
     TerminalProgress m_progress;
     QTemporaryDir m_scratch;
+    QFile m_trace;
     std::optional<OperationResult> m_result;
     int m_endAddress = 0;  // where the last operation's stream was when it ended
     QTextStream m_out;
