@@ -78,10 +78,11 @@ private slots:
         QCOMPARE(first.lines, (QStringList{"write: ok, checksum 7F3C 3D75CCFB [CORRETTO]",
                                            "verify: ok, checksum 7F3C 3D75CCFB [VERIFICA ESEGUITA CORRETTAMENTE]"}));
         QCOMPARE(readFile(chip), image);
-        // A later run sees the same chip; a difference ends the run at its location.
-        const Run second = cli({"--port", "SIM", "--sim-chip", chip, "read", back, "blank"});
+        // A later run sees the same chip (a file read is then verified as it will be); a difference
+        // ends the run at its location.
+        const Run second = cli({"--port", "SIM", "--sim-chip", chip, "read", back, "verify", back, "blank"});
         QCOMPARE(second.status, 1);
-        QCOMPARE(second.lines, (QStringList{"read: ok, checksum 7F3C 3D75CCFB [TERMINATO]",
+        QCOMPARE(second.lines, (QStringList{"read: ok, checksum 7F3C 3D75CCFB [TERMINATO]", "verify: ok, checksum 7F3C 3D75CCFB [VERIFICA ESEGUITA CORRETTAMENTE]",
                                             "blank: not blank at 0x0100 (chip 0xDE) [IL CHIP NON E' VUOTO]"}));
         QCOMPARE(readFile(back), image);
         writeFile(back, QByteArray(32768, char(0xFF)));
@@ -237,7 +238,7 @@ private slots:
         QDir().mkpath(small);
         for (const QString operation : {"compare \"$2\"", "write \"$2\"", "read \"$1/a.hex\""}) {
             QProcess process;
-            process.start("unshare", {"-m", "sh", "-c", "mount -t tmpfs -o size=48k tmpfs \"$1\" && TMPDIR=\"$1\" exec \"$0\" --port SIM --sim-chip \"$2\" " + operation,
+            process.start("unshare", {"-m", "sh", "-c", "mount -t tmpfs -o size=16k tmpfs \"$1\" && TMPDIR=\"$1\" exec \"$0\" --port SIM --sim-chip \"$2\" " + operation,
                                       ROMIVO_CLI_TOOL, small, sim});
             QVERIFY(process.waitForFinished(10000));
             const QString out = QString::fromUtf8(process.readAllStandardOutput());
@@ -261,6 +262,8 @@ private slots:
         const QString sim = "--port SIM --sim-chip %1/chip.bin ";
         QTest::newRow("missing image") << sim + "write %1/none.bin" << "No such file";
         QTest::newRow("missing verify image") << sim + "verify %1/none.bin" << "No such file";
+        // (Found before the blank check, which would fail first.)
+        QTest::newRow("missing image late in the line") << sim + "blank read %1/r.bin verify %1/none.bin" << "No such file";
         QTest::newRow("an operation taken for a file") << sim + "write blank" << "blank: No such file";
         QTest::newRow("image that cannot be read") << sim + "write /proc/self/mem" << "/proc/self/mem:";
         QTest::newRow("FIFO image") << sim + "write %1/fifo" << "not a regular file";

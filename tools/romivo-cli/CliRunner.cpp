@@ -11,6 +11,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QJsonArray>
 #include <QTimer>
 #include <unistd.h>
@@ -105,6 +106,9 @@ int CliRunner::run()
             faults.apply(fault, nullptr);
         m_port.simulated().board().setFaults(faults);
     }
+    // Every file is checked before anything is sent: a mistyped last file costs no write.
+    if (!plan())
+        return Trouble;
     int status = Success;
     QElapsedTimer waited;
     waited.start();
@@ -124,12 +128,12 @@ int CliRunner::run()
                 status = Trouble;
         }
     } else {
-        for (const CliOptions::Step &step : m_options.steps) {
+        for (Planned &planned : m_plan) {
             StepReport report;
-            report.operation = stepName(step.kind);
+            report.operation = stepName(planned.step.kind);
             QElapsedTimer clock;
             clock.start();
-            status = runStep(step, report);
+            status = runStep(planned, report);
             if (m_interrupted)
                 status = Interrupted;
             report.seconds = clock.elapsed() / 1000.0;
@@ -219,38 +223,86 @@ bool CliRunner::loadImage(const QString &path, QByteArray *image)
     if (!parsed.ok())
         return refuse(parsed.error);
     *image = parsed.image;
-    // The operations get the image as decoded here, so that what was checked is what is sent,
-    // whatever happens to the file meanwhile.
-    QFile staged(stagedImage());
-    if (!staged.open(QIODevice::WriteOnly | QIODevice::Truncate) || staged.write(*image) != image->size() || !staged.flush())
-        return refuse(QStringLiteral("cannot be kept in the scratch folder: ") + staged.errorString());
     return true;
 }
 
-int CliRunner::runStep(const CliOptions::Step &step, StepReport &report)
+bool CliRunner::targetReplaceable(const QString &path)
+{
+    // A device or a FIFO is not replaced by a file: a regular file is what a read makes.
+    if (ImageFile::isPipeOrSocket(path) || (QFileInfo::exists(path) && !QFileInfo(path).isFile())) {
+        refuseFile(path, QStringLiteral("not a regular file"));
+        return false;
+    }
+    // Put in place only once whole, so an interrupted read leaves the target as it was; what that
+    // needs is tried first, so that a target which cannot take it costs no read of the chip.
+    const qint64 size = ImageExport::encode(QByteArray(Chip::Size, Chip::Erased), readFormat(path), path).size();
+    const QString cannot = FileReplacement::check(path, size);
+    if (!cannot.isEmpty())
+        refuseFile(path, QStringLiteral("cannot be written: ") + cannot);
+    return cannot.isEmpty();
+}
+
+bool CliRunner::plan()
+{
+    QHash<QString, QByteArray> decoded;  // each file once
+    QHash<QString, int> readInto;        // files an earlier read will have replaced by the chip
+    for (const CliOptions::Step &step : std::as_const(m_options.steps)) {
+        Planned planned{step, {}, -1};
+        const QString key = QFileInfo(step.file).absoluteFilePath();
+        if (step.kind != CliOptions::Step::Kind::Blank && ImageFile::namesNoFile(step.file)) {
+            refuseFile(step.file, QStringLiteral("names no file (") + Messages::text(MessageId::NoFileSelected) + u')');
+            return false;
+        }
+        if (step.kind == CliOptions::Step::Kind::Read) {
+            if (!targetReplaceable(step.file))
+                return false;
+            readInto.insert(key, int(m_plan.size()));
+        } else if (step.kind != CliOptions::Step::Kind::Blank) {
+            planned.fromRead = readInto.value(key, -1);
+            if (planned.fromRead < 0 && !decoded.contains(key)) {
+                QByteArray image;
+                if (!loadImage(step.file, &image))
+                    return false;
+                decoded.insert(key, image);
+            }
+            planned.image = decoded.value(key);
+        }
+        m_plan.append(planned);
+    }
+    return true;
+}
+
+bool CliRunner::stage(const QString &path, const QByteArray &image)
+{
+    // The operations take a file: they get the image as planned, whatever happened to `path`.
+    QFile staged(stagedImage());
+    if (staged.open(QIODevice::WriteOnly | QIODevice::Truncate) && staged.write(image) == image.size() && staged.flush())
+        return true;
+    refuseFile(path, QStringLiteral("cannot be kept in the scratch folder: ") + staged.errorString());
+    return false;
+}
+
+int CliRunner::runStep(Planned &planned, StepReport &report)
 {
     using Kind = CliOptions::Step::Kind;
-    if (step.kind != Kind::Blank && ImageFile::namesNoFile(step.file))
-        return refuseFile(step.file, QStringLiteral("names no file (") + Messages::text(MessageId::NoFileSelected) + u')');
-    switch (step.kind) {
+    if (planned.fromRead >= 0)  // the file holds what that read took from the chip
+        planned.image = m_plan.at(planned.fromRead).image;
+    switch (planned.step.kind) {
     case Kind::Write:
-        return write(step.file, report);
+        return write(planned.step.file, planned.image, report);
     case Kind::Read:
-        return read(step.file, report);
+        return read(planned.step.file, report, &planned.image);
     case Kind::Verify:
     case Kind::Blank:
-        return check(step, report);
+        return check(planned.step, planned.image, report);
     case Kind::Compare:
-        return compare(step.file, report);
+        return compare(planned.image, report);
     }
     return Trouble;
 }
 
-int CliRunner::write(const QString &path, StepReport &report)
+int CliRunner::write(const QString &path, const QByteArray &image, StepReport &report)
 {
-    QByteArray image;
-    if (!loadImage(path, &image))
-        return Trouble;
     if (!m_options.noCheck) {
         // An EPROM bit only goes from 1 to 0: a location that would need a 0 made 1 cannot take
         // the image, and writing the rest would only spoil an erase cycle.
@@ -281,6 +333,8 @@ int CliRunner::write(const QString &path, StepReport &report)
             return Failure;
         }
     }
+    if (!stage(path, image))
+        return Trouble;
     const Ended ended = perform(QStringLiteral("write"), [this] { m_session.write().Command3_Click(stagedImage()); });
     if (ended != Ended::Result) {
         const int status = endedEarly(ended, report);
@@ -302,17 +356,8 @@ int CliRunner::write(const QString &path, StepReport &report)
     return Failure;
 }
 
-int CliRunner::read(const QString &path, StepReport &report)
+int CliRunner::read(const QString &path, StepReport &report, QByteArray *chipRead)
 {
-    // A device or a FIFO is not replaced by a file: refused, as a regular file is what a read makes.
-    if (ImageFile::isPipeOrSocket(path) || (QFileInfo::exists(path) && !QFileInfo(path).isFile()))
-        return refuseFile(path, QStringLiteral("not a regular file"));
-    const ImageFormats::Format format = m_options.format.value_or(ImageFormats::formatOf(path));
-    // Put in place only once whole, so an interrupted read leaves the target as it was; what that
-    // needs is tried first, so that a target which cannot take it costs no read of the chip.
-    const qint64 size = ImageExport::encode(QByteArray(Chip::Size, Chip::Erased), format, path).size();
-    if (const QString cannot = FileReplacement::check(path, size); !cannot.isEmpty())
-        return refuseFile(path, QStringLiteral("cannot be written: ") + cannot);
     QByteArray chip;
     const Ended ended = readChip(QStringLiteral("read"), &chip);
     if (ended != Ended::Result) {
@@ -322,20 +367,20 @@ int CliRunner::read(const QString &path, StepReport &report)
         report.detail += QStringLiteral("; %1 was not replaced").arg(shownName(path));
         return status;
     }
-    const FileReplacement::Result replaced = FileReplacement::replace(path, ImageExport::encode(chip, format, path));
+    const FileReplacement::Result replaced = FileReplacement::replace(path, ImageExport::encode(chip, readFormat(path), path));
     if (!replaced.error.isEmpty())
         return refuseFile(path, replaced.error + (replaced.untouched ? QStringLiteral("; not replaced") : QStringLiteral("; written only in part")));
     report.outcome = QStringLiteral("ok");
     report.windowText = m_operator.lastText;
     report.checksummed = chip;
+    *chipRead = chip;
     return Success;
 }
 
-int CliRunner::check(const CliOptions::Step &step, StepReport &report)
+int CliRunner::check(const CliOptions::Step &step, const QByteArray &image, StepReport &report)
 {
     const bool verify = step.kind == CliOptions::Step::Kind::Verify;
-    QByteArray image(Chip::Size, Chip::Erased);
-    if (verify && !loadImage(step.file, &image))
+    if (verify && !stage(step.file, image))
         return Trouble;
     const Ended ended = perform(report.operation, [this, verify] {
         if (verify)
@@ -367,11 +412,8 @@ int CliRunner::check(const CliOptions::Step &step, StepReport &report)
     return Failure;
 }
 
-int CliRunner::compare(const QString &path, StepReport &report)
+int CliRunner::compare(const QByteArray &image, StepReport &report)
 {
-    QByteArray image;
-    if (!loadImage(path, &image))
-        return Trouble;
     QByteArray chip;
     const Ended ended = readChip(QStringLiteral("compare"), &chip);
     if (ended != Ended::Result)

@@ -31,11 +31,23 @@ private:
     // How the wait for a started operation ended.
     enum class Ended { Result, Failed, Stalled, Interrupted, PortLost };
 
-    int runStep(const CliOptions::Step &step, StepReport &report);
-    int write(const QString &path, StepReport &report);
-    int read(const QString &path, StepReport &report);
-    int check(const CliOptions::Step &step, StepReport &report);
-    int compare(const QString &path, StepReport &report);
+    // A step with what it works on, decided before the port opens.
+    struct Planned {
+        CliOptions::Step step;
+        QByteArray image;   // a write's, verify's or compare's image, decoded; a read's chip once read
+        int fromRead = -1;  // or the earlier read whose chip the file will hold by then
+    };
+    // Every image decoded once and every read target tried, before anything is sent; false,
+    // said, at the first file that will not do.
+    bool plan();
+    bool targetReplaceable(const QString &path);
+    ImageFormats::Format readFormat(const QString &path) const { return m_options.format.value_or(ImageFormats::formatOf(path)); }
+
+    int runStep(Planned &planned, StepReport &report);
+    int write(const QString &path, const QByteArray &image, StepReport &report);
+    int read(const QString &path, StepReport &report, QByteArray *chipRead);
+    int check(const CliOptions::Step &step, const QByteArray &image, StepReport &report);
+    int compare(const QByteArray &image, StepReport &report);
 
     bool openBoard();
     // Starts an operation and runs the event loop until it announces its end, or stalls (no
@@ -49,10 +61,11 @@ private:
     // False, said on standard error, when the result could not be written (a full disk, a
     // closed standard output).
     bool print(const StepReport &report);
-    // Reads and decodes an image before anything is sent, and keeps it as the raw scratch file
-    // the operations are given; false, said, when it is missing, unreadable, not a regular
+    // Reads and decodes an image; false, said, when it is missing, unreadable, not a regular
     // file, of the wrong size or malformed.
     bool loadImage(const QString &path, QByteArray *image);
+    // Keeps the image as the raw scratch file the operations are given.
+    bool stage(const QString &path, const QByteArray &image);
     QString stagedImage() const { return m_scratch.filePath(QStringLiteral("image.bin")); }
     int refuseFile(const QString &path, const QString &reason);
     bool saveSimulatedChip();
@@ -64,6 +77,7 @@ private:
     TerminalProgress m_progress;
     QTemporaryDir m_scratch;
     QFile m_trace;
+    QList<Planned> m_plan;
     std::optional<OperationResult> m_result;
     int m_endAddress = 0;  // where the last operation's stream was when it ended
     QTextStream m_out;
