@@ -40,9 +40,7 @@ void ChipCheck::confrontaFile(const QString &nomeFile)
         stopAndAnnounce(m_context);
         return;
     }
-    if (state.blankCheck == 1) {
-        state.rxMode = RxMode::BlankCheck;
-    } else {
+    if (state.blankCheck != 1) {
         releaseAbandonedFile(m_context);
         const ImageOpen opened = ImageFile::openForReading(m_context.operationFile, nomeFile);
         if (opened != ImageOpen::Opened) {
@@ -56,9 +54,29 @@ void ChipCheck::confrontaFile(const QString &nomeFile)
             return;
         }
         m_image = image.image;
-        state.rxMode = RxMode::Verify;
     }
-    state.currentAddress = 0;
+    start(state.blankCheck == 1 ? RxMode::BlankCheck : RxMode::Verify);
+}
+
+void ChipCheck::verify(const QByteArray &image)
+{
+    m_context.port.discardInput();
+    m_context.state.blankCheck = 0;
+    m_image = image;
+    start(RxMode::Verify);
+}
+
+void ChipCheck::blankCheck()
+{
+    m_context.port.discardInput();
+    m_context.state.blankCheck = 1;
+    start(RxMode::BlankCheck);
+}
+
+void ChipCheck::start(std::int16_t mode)
+{
+    m_context.state.rxMode = mode;
+    m_context.state.currentAddress = 0;
     progressOn(m_context.progress);
     m_context.stream.begin();
 }

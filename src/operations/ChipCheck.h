@@ -18,6 +18,10 @@ public:
     void Command7_Click(const QString &nomeFile);
     void Command8_Click();
     void confrontaFile(const QString &nomeFile);
+    // The chip against `image` (32,768 bytes), or against 0xFF everywhere; nothing asked, nothing
+    // opened. Nothing may run meanwhile.
+    void verify(const QByteArray &image);
+    void blankCheck();
 
     // Receive modes 4 and 5.
     void receiveVerify(const QByteArray &bytes);
@@ -26,6 +30,7 @@ public:
 private:
     // Tests the bytes against the expected image; returns false at the first difference.
     void check(const QByteArray &bytes, const QByteArray &expected, bool verify);
+    void start(std::int16_t mode);
     void abortAtDifference(bool verify);
     void end(bool verify);
 

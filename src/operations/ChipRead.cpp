@@ -33,10 +33,22 @@ void ChipRead::Command6_Click(const QString &nomeFile)
         return;
     }
     releaseAbandonedFile(m_context);
-    if (!open(nomeFile))
-        return;
-    state.rxMode = RxMode::ReadToFile;
-    state.currentAddress = 0;
+    if (open(nomeFile))
+        start();
+}
+
+void ChipRead::read(QIODevice &sink)
+{
+    m_context.port.discardInput();
+    m_format = ImageFormats::Format::Raw;
+    m_sink = &sink;
+    start();
+}
+
+void ChipRead::start()
+{
+    m_context.state.rxMode = RxMode::ReadToFile;
+    m_context.state.currentAddress = 0;
     progressOn(m_context.progress);
     m_context.stream.begin();
 }
@@ -46,6 +58,7 @@ bool ChipRead::open(const QString &nomeFile)
     m_format = ImageFormats::formatOf(nomeFile);
     m_chip.clear();
     ImageOpen opened = ImageOpen::Opened;
+    m_sink = &m_context.operationFile;
     if (m_format == ImageFormats::Format::Raw) {
         opened = ImageFile::openForWriting(m_context.operationFile, nomeFile);
     } else {
@@ -80,15 +93,15 @@ bool ChipRead::store(const QByteArray &bytes)
         state.currentAddress += int(bytes.size());
         return true;
     }
-    QFile &file = m_context.operationFile;
-    const qint64 written = bytes.isEmpty() ? 0 : file.write(bytes);
+    const qint64 written = bytes.isEmpty() ? 0 : m_sink->write(bytes);
     state.currentAddress += int(qMax<qint64>(0, written));
     if (written == bytes.size())
         return true;
     // Stopped as a stop does, and said: the file holds what reached it so far.
-    const QString reason = file.errorString();
+    const QString reason = m_sink->errorString();
+    const auto *file = qobject_cast<QFileDevice *>(m_sink);
     stopRunningOperation(m_context);
-    interrupted(file.fileName(), reason);
+    interrupted(file ? file->fileName() : QString(), reason);
     return false;
 }
 

@@ -38,6 +38,13 @@ void ImageWrite::Command3_Click(const QString &nomeFile)
     m_context.announce({outcome, 0});
 }
 
+void ImageWrite::write(const QByteArray &image)
+{
+    const Outcome outcome = stream(Chip::padded(image));
+    commonEnding();
+    m_context.announce({outcome, 0});
+}
+
 Outcome ImageWrite::stream(const QByteArray &image)
 {
     FormState &state = m_context.state;

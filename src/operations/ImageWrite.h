@@ -22,6 +22,9 @@ public:
                QObject *parent = nullptr);
 
     void Command3_Click(const QString &nomeFile);
+    // Programs the chip with `image` (its first 32,768 bytes, erased past a shorter one's end);
+    // nothing asked, nothing opened. Returns when the write has ended.
+    void write(const QByteArray &image);
     void timerWaitAck_Timer();
     // Receive mode 2.
     void receive(const QByteArray &bytes);

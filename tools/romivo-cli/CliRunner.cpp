@@ -7,6 +7,7 @@
 #include "operations/ImageFile.h"
 #include "operations/Messages.h"
 
+#include <QBuffer>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
@@ -17,13 +18,6 @@
 #include <unistd.h>
 
 namespace {
-
-// The first 32,768 bytes of a file.
-QByteArray readBack(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.read(Chip::Size) : QByteArray();
-}
 
 // Why an existing path is not a file to take bytes from (opening a FIFO waits for a writer that
 // may never come; a device's bytes are no image), or nothing.
@@ -72,10 +66,6 @@ void CliRunner::interrupt()
 int CliRunner::run()
 {
     const bool simulated = selectPort(m_options.port).kind == PortSelection::Kind::Simulated;
-    if (!m_scratch.isValid()) {
-        m_err << "romivo-cli: cannot make a scratch folder: " << m_scratch.errorString() << Qt::endl;
-        return Trouble;
-    }
     if (!m_options.trace.isEmpty()) {
         // Unbuffered: what passed on the line is in the file even if the program is killed. A FIFO
         // could hold the open for ever; a terminal (/dev/stderr) is fine.
@@ -272,16 +262,6 @@ bool CliRunner::plan()
     return true;
 }
 
-bool CliRunner::stage(const QString &path, const QByteArray &image)
-{
-    // The operations take a file: they get the image as planned, whatever happened to `path`.
-    QFile staged(stagedImage());
-    if (staged.open(QIODevice::WriteOnly | QIODevice::Truncate) && staged.write(image) == image.size() && staged.flush())
-        return true;
-    refuseFile(path, QStringLiteral("cannot be kept in the scratch folder: ") + staged.errorString());
-    return false;
-}
-
 int CliRunner::runStep(Planned &planned, StepReport &report)
 {
     using Kind = CliOptions::Step::Kind;
@@ -289,7 +269,7 @@ int CliRunner::runStep(Planned &planned, StepReport &report)
         planned.image = m_plan.at(planned.fromRead).image;
     switch (planned.step.kind) {
     case Kind::Write:
-        return write(planned.step.file, planned.image, report);
+        return write(planned.image, report);
     case Kind::Read:
         return read(planned.step.file, report, &planned.image);
     case Kind::Verify:
@@ -301,7 +281,7 @@ int CliRunner::runStep(Planned &planned, StepReport &report)
     return Trouble;
 }
 
-int CliRunner::write(const QString &path, const QByteArray &image, StepReport &report)
+int CliRunner::write(const QByteArray &image, StepReport &report)
 {
     if (!m_options.noCheck) {
         // An EPROM bit only goes from 1 to 0: a location that would need a 0 made 1 cannot take
@@ -333,9 +313,7 @@ int CliRunner::write(const QString &path, const QByteArray &image, StepReport &r
             return Failure;
         }
     }
-    if (!stage(path, image))
-        return Trouble;
-    const Ended ended = perform(QStringLiteral("write"), [this] { m_session.write().Command3_Click(stagedImage()); });
+    const Ended ended = perform(QStringLiteral("write"), [this, &image] { m_session.write().write(image); });
     if (ended != Ended::Result) {
         const int status = endedEarly(ended, report);
         // The board has programmed the blocks it took: the chip no longer holds what it did.
@@ -380,13 +358,11 @@ int CliRunner::read(const QString &path, StepReport &report, QByteArray *chipRea
 int CliRunner::check(const CliOptions::Step &step, const QByteArray &image, StepReport &report)
 {
     const bool verify = step.kind == CliOptions::Step::Kind::Verify;
-    if (verify && !stage(step.file, image))
-        return Trouble;
-    const Ended ended = perform(report.operation, [this, verify] {
+    const Ended ended = perform(report.operation, [this, verify, &image] {
         if (verify)
-            m_session.check().Command7_Click(stagedImage());
+            m_session.check().verify(image);
         else
-            m_session.check().Command8_Click();
+            m_session.check().blankCheck();
     });
     if (ended != Ended::Result)
         return endedEarly(ended, report);
@@ -458,15 +434,12 @@ int CliRunner::compare(const QByteArray &image, StepReport &report)
 
 CliRunner::Ended CliRunner::readChip(const QString &label, QByteArray *chip)
 {
-    // The read adds to what a file holds; each starts from none.
-    const QString path = m_scratch.filePath(QStringLiteral("chip.bin"));
-    QFile::remove(path);
-    const Ended ended = perform(label, [this, &path] { m_session.read().Command6_Click(path); });
+    QBuffer buffer(chip);
+    buffer.open(QIODevice::WriteOnly);
+    const Ended ended = perform(label, [this, &buffer] { m_session.read().read(buffer); });
     if (ended != Ended::Result)
         return ended;
-    if (m_result->outcome == Outcome::ReadDone)
-        *chip = readBack(path);
-    return chip->size() == Chip::Size ? Ended::Result : Ended::Failed;
+    return m_result->outcome == Outcome::ReadDone && chip->size() == Chip::Size ? Ended::Result : Ended::Failed;
 }
 
 CliRunner::Ended CliRunner::perform(const QString &label, const std::function<void()> &start)
@@ -524,7 +497,7 @@ int CliRunner::endedEarly(Ended ended, StepReport &report)
         report.windowText = Messages::text(MessageId::PortLost, {m_options.port.trimmed(), m_lostReason, 0});
         return Failure;
     case Ended::Failed:
-        // Ended without the bytes it was for: the scratch file could not take the chip, say.
+        // Ended without the bytes it was for.
         report.outcome = QStringLiteral("failed");
         report.windowText = m_operator.lastText;
         return Failure;

@@ -8,7 +8,6 @@
 #include "operations/Session.h"
 
 #include <QFile>
-#include <QTemporaryDir>
 #include <QTextStream>
 #include <functional>
 
@@ -44,7 +43,7 @@ private:
     ImageFormats::Format readFormat(const QString &path) const { return m_options.format.value_or(ImageFormats::formatOf(path)); }
 
     int runStep(Planned &planned, StepReport &report);
-    int write(const QString &path, const QByteArray &image, StepReport &report);
+    int write(const QByteArray &image, StepReport &report);
     int read(const QString &path, StepReport &report, QByteArray *chipRead);
     int check(const CliOptions::Step &step, const QByteArray &image, StepReport &report);
     int compare(const QByteArray &image, StepReport &report);
@@ -53,8 +52,8 @@ private:
     // Starts an operation and runs the event loop until it announces its end, or stalls (no
     // byte for the idle time-out), is interrupted or loses its port.
     Ended perform(const QString &label, const std::function<void()> &start);
-    // Reads the whole chip through the session's read into a scratch file; Failed when the
-    // read ended without the whole chip.
+    // Reads the whole chip through the session's read; Failed when the read ended without the
+    // whole chip.
     Ended readChip(const QString &label, QByteArray *chip);
     // The report and status of an operation that did not come to its result.
     int endedEarly(Ended ended, StepReport &report);
@@ -64,9 +63,6 @@ private:
     // Reads and decodes an image; false, said, when it is missing, unreadable, not a regular
     // file, of the wrong size or malformed.
     bool loadImage(const QString &path, QByteArray *image);
-    // Keeps the image as the raw scratch file the operations are given.
-    bool stage(const QString &path, const QByteArray &image);
-    QString stagedImage() const { return m_scratch.filePath(QStringLiteral("image.bin")); }
     int refuseFile(const QString &path, const QString &reason);
     bool saveSimulatedChip();
 
@@ -75,7 +71,6 @@ private:
     RecordingOperator m_operator;
     Session m_session{m_port, m_operator};
     TerminalProgress m_progress;
-    QTemporaryDir m_scratch;
     QFile m_trace;
     QList<Planned> m_plan;
     std::optional<OperationResult> m_result;
