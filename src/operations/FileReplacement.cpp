@@ -109,14 +109,14 @@ QString check(const QString &path, qint64 size)
     }
     if (const int error = target.exists ? 0 : nameError(target.path))
         return qt_error_string(error);
-    QByteArray scratch;
-    const int fd = createBeside(target.path, &scratch);
+    QByteArray beside;
+    const int fd = createBeside(target.path, &beside);
     if (fd < 0)
         return qt_error_string(errno);
     // Room for the contents, where the file system can tell without their being written.
     const int room = ::posix_fallocate(fd, 0, size);
     QT_CLOSE(fd);
-    ::unlink(scratch.constData());
+    ::unlink(beside.constData());
     return room == ENOSPC || room == EDQUOT || room == EFBIG ? qt_error_string(room) : QString();
 }
 
@@ -130,8 +130,8 @@ Result replace(const QString &path, const QByteArray &contents)
         const int error = writeAndClose(fd, contents);
         return error == 0 ? Result{} : Result{qt_error_string(error), false};
     }
-    QByteArray scratch;
-    const int fd = createBeside(target.path, &scratch);
+    QByteArray beside;
+    const int fd = createBeside(target.path, &beside);
     if (fd < 0)
         return {qt_error_string(errno)};
     if (!target.exists) {
@@ -149,10 +149,10 @@ Result replace(const QString &path, const QByteArray &contents)
         ::fchmod(fd, target.info.st_mode & 07777);
     }
     int error = writeAndClose(fd, contents);
-    if (error == 0 && ::rename(scratch.constData(), target.path.constData()) != 0)
+    if (error == 0 && ::rename(beside.constData(), target.path.constData()) != 0)
         error = errno;
     if (error != 0) {
-        ::unlink(scratch.constData());
+        ::unlink(beside.constData());
         return {qt_error_string(error)};
     }
     return {};
