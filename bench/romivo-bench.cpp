@@ -33,12 +33,6 @@ double cpuSeconds()
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-// Answers every question OK and shows nothing.
-struct AnsweringOperator : Operator {
-    bool show(const OperatorMessage &) override { return true; }
-    void beep() override {}
-};
-
 struct Figure {
     QString operation;
     double wall = 0;

@@ -57,18 +57,16 @@ const QRegularExpression &placeholder()
     return pattern;
 }
 
-// The format with each placeholder replaced, in one pass (a path may itself hold "%2"), and
-// each literal part passed through `literal`.
-QString fill(const QString &format, const std::function<QString(QChar)> &value,
-             const std::function<QString(const QString &)> &literal)
+// The format with each placeholder replaced, in one pass (a path may itself hold "%2").
+QString fill(const QString &format, const std::function<QString(QChar)> &value)
 {
     QString out;
     qsizetype from = 0;
     for (const QRegularExpressionMatch &m : placeholder().globalMatch(format)) {
-        out += literal(format.mid(from, m.capturedStart() - from)) + value(m.captured().at(1));
+        out += format.mid(from, m.capturedStart() - from) + value(m.captured().at(1));
         from = m.capturedEnd();
     }
-    return out + literal(format.mid(from));
+    return out + format.mid(from);
 }
 
 } // namespace
@@ -78,10 +76,9 @@ namespace Messages {
 OperatorMessage message(MessageId id, const MessageDetail &detail)
 {
     const Entry &e = entry(id);
-    const QString text = fill(
-        e.format,
-        [&](QChar n) { return n == u'1' ? detail.subject : n == u'2' ? detail.reason : QString::number(detail.location); },
-        [](const QString &part) { return part; });
+    const QString text = fill(e.format, [&](QChar n) {
+        return n == u'1' ? detail.subject : n == u'2' ? detail.reason : QString::number(detail.location);
+    });
     return {e.kind, text, e.title};
 }
 
@@ -105,25 +102,6 @@ std::optional<MessageId> forOutcome(Outcome outcome)
         break;
     }
     return std::nullopt;
-}
-
-bool isKnown(const QString &text)
-{
-    static const QList<QRegularExpression> patterns = [] {
-        QList<QRegularExpression> list;
-        for (const Entry &e : table()) {
-            const QString pattern = fill(
-                e.format, [](QChar n) { return n == u'3' ? QStringLiteral("-?\\d+") : QStringLiteral(".*"); },
-                [](const QString &part) { return QRegularExpression::escape(part); });
-            list << QRegularExpression(QRegularExpression::anchoredPattern(pattern),
-                                       QRegularExpression::DotMatchesEverythingOption);
-        }
-        return list;
-    }();
-    for (const QRegularExpression &pattern : patterns)
-        if (pattern.match(text).hasMatch())
-            return true;
-    return false;
 }
 
 } // namespace Messages

@@ -44,7 +44,5 @@ OperatorMessage message(MessageId id, const MessageDetail &detail = {});
 inline QString text(MessageId id, const MessageDetail &detail = {}) { return message(id, detail).text; }
 // The box an outcome is announced with, when it has one.
 std::optional<MessageId> forOutcome(Outcome outcome);
-// Whether a text is one of the table's, whatever its details.
-bool isKnown(const QString &text);
 
 } // namespace Messages

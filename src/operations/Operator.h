@@ -46,3 +46,17 @@ public:
         show({OperatorMessage::Kind::Result, text, title});
     }
 };
+
+// For front ends with nobody to ask (romivo-cli, the benchmark): every question answered OK, the
+// text of the last other box kept for the result line.
+class AnsweringOperator : public Operator {
+public:
+    bool show(const OperatorMessage &message) override
+    {
+        if (message.kind != OperatorMessage::Kind::Question)
+            lastText = message.text;
+        return true;
+    }
+    void beep() override {}
+    QString lastText;
+};

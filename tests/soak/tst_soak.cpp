@@ -15,6 +15,18 @@
 
 namespace {
 
+// Whether a text is one of the program's messages, whatever their details.
+bool isKnownMessage(const QString &text)
+{
+    for (int id = 0; id <= int(MessageId::Stalled); ++id) {
+        QString pattern = QRegularExpression::escape(Messages::text(MessageId(id), {"\x01", "\x02", -7777}));
+        pattern.replace(QStringLiteral("\\\x01"), ".*").replace(QStringLiteral("\\\x02"), ".*").replace("\\-7777", "-?\\d+");
+        if (QRegularExpression(QRegularExpression::anchoredPattern(pattern), QRegularExpression::DotMatchesEverythingOption).match(text).hasMatch())
+            return true;
+    }
+    return false;
+}
+
 // One action a line: a verb, then its argument (%1 a block, %2 a location, %3 a byte when drawn).
 const QStringList Files = {"image.bin", "short.bin", "empty.bin", "long.bin", "missing.bin", "dir", "dir/", "locked.bin", "out.bin", "image.hex"};
 
@@ -175,7 +187,7 @@ private:
         if (mode < RxMode::Idle || mode > RxMode::BlankCheck)
             fail(QStringLiteral("receive mode %1").arg(mode) + where);
         for (const QString &text : op.texts().mid(m_textsChecked))
-            if (!Messages::isKnown(text))
+            if (!isKnownMessage(text))
                 fail("a box said \"" + text + '"' + where);
         m_textsChecked = op.texts().size();
         const QHash<QString, QByteArray> files = snapshot();

@@ -5,6 +5,7 @@
 #include "TerminalOutput.h"
 
 #include "board/SelectingSerialControl.h"
+#include "operations/Operator.h"
 #include "operations/Session.h"
 
 #include <QFile>
@@ -68,7 +69,7 @@ private:
 
     CliOptions m_options;
     SelectingSerialControl m_port;
-    RecordingOperator m_operator;
+    AnsweringOperator m_operator;
     Session m_session{m_port, m_operator};
     TerminalProgress m_progress;
     QFile m_trace;

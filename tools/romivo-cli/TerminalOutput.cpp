@@ -4,13 +4,6 @@
 
 #include <cstdio>
 
-bool RecordingOperator::show(const OperatorMessage &message)
-{
-    if (message.kind != OperatorMessage::Kind::Question)
-        lastText = message.text;
-    return true;
-}
-
 TerminalProgress::TerminalProgress(const FormState &state, bool enabled) : m_state(state), m_enabled(enabled)
 {
     m_timer.setInterval(200);

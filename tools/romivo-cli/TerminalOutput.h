@@ -1,20 +1,11 @@
 #pragma once
 
 #include "link/FormState.h"
-#include "operations/Operator.h"
 #include "operations/ProgressDisplay.h"
 
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
-
-// Answers every question OK and keeps the text of the last box for the step's result line.
-class RecordingOperator : public Operator {
-public:
-    bool show(const OperatorMessage &message) override;
-    void beep() override {}
-    QString lastText;
-};
 
 // One progress line on standard error, redrawn in place while the operation runs.
 class TerminalProgress : public QObject, public ProgressDisplay {
