@@ -1,7 +1,7 @@
 #include "operations/ChipCheck.h"
 
 #include "link/CommandFrame.h"
-#include "link/ReceiveDispatcher.h"
+#include "operations/ReceiveDispatcher.h"
 #include "link/SerialControl.h"
 #include "operations/ImageFile.h"
 #include "operations/Messages.h"
@@ -21,26 +21,24 @@ ChipCheck::ChipCheck(OperationContext context, ReceiveDispatcher &dispatcher, QO
 
 void ChipCheck::Command7_Click(const QString &nomeFile)
 {
-    m_context.state.blankCheck = 0;
     m_context.port.discardInput();
-    confrontaFile(nomeFile);
+    confrontaFile(nomeFile, RxMode::Verify);
 }
 
 void ChipCheck::Command8_Click()
 {
-    m_context.state.blankCheck = 1;
     m_context.port.discardInput();
-    confrontaFile(QString());
+    confrontaFile(QString(), RxMode::BlankCheck);
 }
 
-void ChipCheck::confrontaFile(const QString &nomeFile)
+void ChipCheck::confrontaFile(const QString &nomeFile, RxMode mode)
 {
-    FormState &state = m_context.state;
+    OperationState &state = m_context.state;
     if (state.rxMode != RxMode::Idle) {
         stopAndAnnounce(m_context);
         return;
     }
-    if (state.blankCheck != 1) {
+    if (mode == RxMode::Verify) {
         releaseAbandonedFile(m_context);
         const ImageOpen opened = ImageFile::openForReading(m_context.operationFile, nomeFile);
         if (opened != ImageOpen::Opened) {
@@ -55,13 +53,12 @@ void ChipCheck::confrontaFile(const QString &nomeFile)
         }
         m_image = image.image;
     }
-    start(state.blankCheck == 1 ? RxMode::BlankCheck : RxMode::Verify);
+    start(mode);
 }
 
 void ChipCheck::verify(const QByteArray &image)
 {
     m_context.port.discardInput();
-    m_context.state.blankCheck = 0;
     m_image = image;
     start(RxMode::Verify);
 }
@@ -69,11 +66,10 @@ void ChipCheck::verify(const QByteArray &image)
 void ChipCheck::blankCheck()
 {
     m_context.port.discardInput();
-    m_context.state.blankCheck = 1;
     start(RxMode::BlankCheck);
 }
 
-void ChipCheck::start(std::int16_t mode)
+void ChipCheck::start(RxMode mode)
 {
     m_context.state.rxMode = mode;
     m_context.state.currentAddress = 0;
@@ -96,7 +92,7 @@ void ChipCheck::check(const QByteArray &bytes, const QByteArray &expected, bool 
     // Bytes delivered during the abort's own yield belong to a check that is already over.
     if (m_aborting || m_context.stream.dropWhileWaiting())
         return;
-    FormState &state = m_context.state;
+    OperationState &state = m_context.state;
     for (const char byte : bytes) {
         // Bytes past the chip's last location are not compared.
         if (state.currentAddress > Chip::LastLocation)
@@ -114,7 +110,7 @@ void ChipCheck::check(const QByteArray &bytes, const QByteArray &expected, bool 
 
 void ChipCheck::abortAtDifference(bool verify)
 {
-    FormState &state = m_context.state;
+    OperationState &state = m_context.state;
     // Taken now: clicks served in the yield (a stop, a new start) reset currentAddress.
     const int location = state.currentAddress;
     m_differenceAt = location;
@@ -125,7 +121,7 @@ void ChipCheck::abortAtDifference(bool verify)
     m_context.port.output(stopByte());
     if (verify)
         m_context.op.show(Messages::message(MessageId::Differs, {{}, {}, location}));
-    state.errorFound = 1;
+    state.errorFound = true;
     state.currentAddress = Chip::Size;
     m_context.port.discardInput();
     m_context.progress.setShown(false);
@@ -135,21 +131,21 @@ void ChipCheck::abortAtDifference(bool verify)
 
 void ChipCheck::end(bool verify)
 {
-    FormState &state = m_context.state;
+    OperationState &state = m_context.state;
     progressOff(m_context.progress);
     state.rxMode = RxMode::Idle;
-    const bool equal = state.errorFound == 0;
+    const bool equal = !state.errorFound;
     if (verify) {
         if (equal)
             m_context.op.show(Messages::message(MessageId::Verified));
-        state.errorFound = 0;
+        state.errorFound = false;
         if (m_context.operationFile.isOpen())
             m_context.operationFile.close();
         m_context.announce({equal ? Outcome::Verified : Outcome::Differs, equal ? state.currentAddress : m_differenceAt,
                             equal ? -1 : m_differingByte});
     } else {
         m_context.op.show(Messages::message(equal ? MessageId::Blank : MessageId::NotBlank));
-        state.errorFound = 0;
+        state.errorFound = false;
         m_context.announce({equal ? Outcome::Blank : Outcome::NotBlank, equal ? state.currentAddress : m_differenceAt,
                             equal ? -1 : m_differingByte});
     }

@@ -17,7 +17,6 @@ public:
 
     void Command7_Click(const QString &nomeFile);
     void Command8_Click();
-    void confrontaFile(const QString &nomeFile);
     // The chip against `image` (32,768 bytes), or against 0xFF everywhere; nothing asked, nothing
     // opened. Nothing may run meanwhile.
     void verify(const QByteArray &image);
@@ -30,7 +29,9 @@ public:
 private:
     // Tests the bytes against the expected image; returns false at the first difference.
     void check(const QByteArray &bytes, const QByteArray &expected, bool verify);
-    void start(std::int16_t mode);
+    // The verify (against a file), or the blank check: a stop when anything runs.
+    void confrontaFile(const QString &nomeFile, RxMode mode);
+    void start(RxMode mode);
     void abortAtDifference(bool verify);
     void end(bool verify);
 

@@ -1,7 +1,7 @@
 #include "operations/ChipRead.h"
 
 #include "link/CommandFrame.h"
-#include "link/ReceiveDispatcher.h"
+#include "operations/ReceiveDispatcher.h"
 #include "link/SerialControl.h"
 #include "operations/FileReplacement.h"
 #include "operations/ImageExport.h"
@@ -22,7 +22,7 @@ ChipRead::ChipRead(OperationContext context, ReceiveDispatcher &dispatcher, QObj
 
 void ChipRead::Command6_Click(const QString &nomeFile)
 {
-    FormState &state = m_context.state;
+    OperationState &state = m_context.state;
     m_context.port.discardInput();
     if (!m_context.op.show(Messages::message(MessageId::ReadQuestion))) {
         m_context.announce({Outcome::Cancelled, 0});
@@ -87,7 +87,7 @@ void ChipRead::receive(const QByteArray &bytes)
 
 bool ChipRead::store(const QByteArray &bytes)
 {
-    FormState &state = m_context.state;
+    OperationState &state = m_context.state;
     if (m_format != ImageFormats::Format::Raw) {
         m_chip += bytes;
         state.currentAddress += int(bytes.size());
@@ -107,7 +107,7 @@ bool ChipRead::store(const QByteArray &bytes)
 
 void ChipRead::finish()
 {
-    FormState &state = m_context.state;
+    OperationState &state = m_context.state;
     progressOff(m_context.progress);
     state.rxMode = RxMode::Idle;
     if (m_format != ImageFormats::Format::Raw) {

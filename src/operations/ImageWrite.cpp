@@ -1,7 +1,7 @@
 #include "operations/ImageWrite.h"
 
 #include "link/CommandFrame.h"
-#include "link/ReceiveDispatcher.h"
+#include "operations/ReceiveDispatcher.h"
 #include "link/SerialControl.h"
 #include "operations/ImageFile.h"
 #include "operations/Messages.h"
@@ -47,34 +47,34 @@ void ImageWrite::write(const QByteArray &image)
 
 Outcome ImageWrite::stream(const QByteArray &image)
 {
-    FormState &state = m_context.state;
+    OperationState &state = m_context.state;
 
     state.reset_bufRx();
     m_context.port.discardInput();
     state.rxMode = RxMode::Write;
     state.rxIndex = 0;
     state.bufRx[0] = 0;
-    state.ackFlag = 0;
-    state.crFlag = 0;
+    state.ackFlag = false;
+    state.crFlag = false;
     progressOn(m_context.progress);
     m_opensAtStart = m_context.port.opens();
     if (m_context.stream.awaitQuiet()) {
         m_context.port.output(writeStartFrame());
         sendBlocks(image);
-        if (state.ackFlag == 1)
+        if (state.ackFlag)
             m_context.stream.writeLeftUnfinished();
     } else {
-        state.ackFlag = 1;
+        state.ackFlag = true;
     }
 
-    const bool written = state.ackFlag != 1;
+    const bool written = !state.ackFlag;
     m_context.op.show(Messages::message(written ? MessageId::Written : MessageId::WriteFailed));
     return written ? Outcome::Written : Outcome::WriteFailed;
 }
 
 void ImageWrite::sendBlocks(const QByteArray &image)
 {
-    FormState &state = m_context.state;
+    OperationState &state = m_context.state;
     for (int block = 0; block < Frame::BlockCount; ++block) {
         for (int group = 0; group < Frame::BlockSize; group += 8) {
             state.currentAddress = block * Frame::BlockSize + group;
@@ -85,9 +85,9 @@ void ImageWrite::sendBlocks(const QByteArray &image)
         }
         m_timerWaitAck.start();
         // Each pass sleeps until an event comes; the armed timer is one, so the wait always ends.
-        while (state.crFlag == 0 && !mustStop())
+        while (!state.crFlag && !mustStop())
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        state.crFlag = 0;
+        state.crFlag = false;
         m_timerWaitAck.stop();
         if (mustStop())
             return;
@@ -100,10 +100,10 @@ bool ImageWrite::mustStop()
     // A stop (another handler took the receive mode) or a port that closed or opened anew counts
     // as a failure: the board may have given up the write, and would take what follows for
     // commands.
-    FormState &state = m_context.state;
+    OperationState &state = m_context.state;
     if (state.rxMode != RxMode::Write || !m_context.port.isOpen() || m_context.port.opens() != m_opensAtStart)
-        state.ackFlag = 1;
-    return state.ackFlag == 1;
+        state.ackFlag = true;
+    return state.ackFlag;
 }
 
 void ImageWrite::commonEnding()
@@ -119,20 +119,20 @@ void ImageWrite::receive(const QByteArray &bytes)
 {
     if (m_context.stream.dropWhileWaiting())
         return;
-    FormState &state = m_context.state;
+    OperationState &state = m_context.state;
     for (const char c : bytes) {
         const auto byte = static_cast<std::uint8_t>(c);
         if (state.rxIndex >= 0 && state.rxIndex < static_cast<int>(state.bufRx.size()))
             state.bufRx[static_cast<std::size_t>(state.rxIndex)] = byte;
         if (byte == Frame::BlockFailed || byte == Frame::BlockFailedToo)
-            state.ackFlag = 1;
+            state.ackFlag = true;
         if (byte == Frame::BlockDone)
-            state.crFlag = 1;
+            state.crFlag = true;
     }
 }
 
 void ImageWrite::timerWaitAck_Timer()
 {
     m_timerWaitAck.stop();
-    m_context.state.ackFlag = 1;
+    m_context.state.ackFlag = true;
 }

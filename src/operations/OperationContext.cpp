@@ -27,7 +27,7 @@ void releaseAbandonedFile(OperationContext &context)
 
 void stopAndAnnounce(OperationContext &context)
 {
-    const bool stream = RxMode::isStream(context.state.rxMode);
+    const bool stream = isStream(context.state.rxMode);
     stopRunningOperation(context);
     if (stream)
         context.announce({Outcome::Stopped, context.state.currentAddress});
@@ -36,7 +36,7 @@ void stopAndAnnounce(OperationContext &context)
 void stopRunningOperation(OperationContext &context)
 {
     progressOff(context.progress);
-    if (RxMode::isStream(context.state.rxMode)) {
+    if (isStream(context.state.rxMode)) {
         context.stream.cancel();
         context.port.output(stopByte());
     }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/FormState.h"
+#include "operations/OperationState.h"
 #include "operations/Outcome.h"
 
 #include <functional>
@@ -15,7 +15,7 @@ class StreamStart;
 // progress display, and the one operation file that the read and the verify share.
 struct OperationContext {
     SerialControl &port;
-    FormState &state;
+    OperationState &state;
     Operator &op;
     ProgressDisplay &progress;
     QFile &operationFile;

@@ -1,7 +1,7 @@
 #include "operations/ServiceCommands.h"
 
 #include "link/CommandFrame.h"
-#include "link/ReceiveDispatcher.h"
+#include "operations/ReceiveDispatcher.h"
 #include "link/SerialControl.h"
 #include "operations/Messages.h"
 #include "operations/NumberText.h"
@@ -9,7 +9,7 @@
 #include <QThread>
 #include <QTimer>
 
-ServiceCommands::ServiceCommands(SerialControl &port, FormState &state, ReceiveDispatcher &dispatcher, Operator &op,
+ServiceCommands::ServiceCommands(SerialControl &port, OperationState &state, ReceiveDispatcher &dispatcher, Operator &op,
                                  QTimer &timerSerialTimeout, QObject *parent)
     : QObject(parent),
       m_port(port),

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/FormState.h"
+#include "operations/OperationState.h"
 
 #include <QObject>
 #include <QString>
@@ -18,7 +18,7 @@ class SerialControl;
 class ServiceCommands : public QObject {
     Q_OBJECT
 public:
-    ServiceCommands(SerialControl &port, FormState &state, ReceiveDispatcher &dispatcher, Operator &op,
+    ServiceCommands(SerialControl &port, OperationState &state, ReceiveDispatcher &dispatcher, Operator &op,
                     QTimer &timerSerialTimeout, QObject *parent = nullptr);
 
     // POSIZIONO's pause between the two address frames; blocks the thread (2000 ms).
@@ -41,7 +41,7 @@ signals:
 
 private:
     SerialControl &m_port;
-    FormState &m_state;
+    OperationState &m_state;
     Operator &m_operator;
     QTimer &m_timerSerialTimeout;
     std::function<void(int)> m_pause;

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "link/FormState.h"
-#include "link/ReceiveDispatcher.h"
+#include "operations/OperationState.h"
+#include "operations/ReceiveDispatcher.h"
 #include "operations/ChipCheck.h"
 #include "operations/ChipRead.h"
 #include "operations/ImageWrite.h"
@@ -32,7 +32,7 @@ public:
 
     SerialControl &port() { return m_port; }
     Operator &op() { return m_op; }
-    FormState &state() { return m_state; }
+    OperationState &state() { return m_state; }
     ReceiveDispatcher &dispatcher() { return m_dispatcher; }
     QTimer &timerWaitAck() { return m_timerWaitAck; }
     QTimer &timerSerialTimeout() { return m_timerSerialTimeout; }
@@ -66,7 +66,7 @@ private:
 
     SerialControl &m_port;
     Operator &m_op;
-    FormState m_state;
+    OperationState m_state;
     ReceiveDispatcher m_dispatcher;
     QTimer m_timerWaitAck;
     QTimer m_timerSerialTimeout;

@@ -1,12 +1,12 @@
 #include "operations/StreamStart.h"
 
 #include "link/CommandFrame.h"
-#include "link/FormState.h"
+#include "operations/OperationState.h"
 #include "link/SerialControl.h"
 
 #include <QCoreApplication>
 
-StreamStart::StreamStart(SerialControl &port, FormState &state, QObject *parent)
+StreamStart::StreamStart(SerialControl &port, OperationState &state, QObject *parent)
     : QObject(parent), m_port(port), m_state(state)
 {
     m_quiet.setSingleShot(true);
@@ -42,7 +42,7 @@ void StreamStart::begin()
 
 bool StreamStart::awaitQuiet()
 {
-    const std::int16_t mode = m_state.rxMode;
+    const RxMode mode = m_state.rxMode;
     if (!startWaiting())
         return true;
     QTimer giveUp;
@@ -97,6 +97,6 @@ void StreamStart::quietReached()
         return;
     }
     m_waiting = false;
-    if (RxMode::isStream(m_mode))
+    if (isStream(m_mode))
         m_port.output(streamFrame());
 }

@@ -1,11 +1,12 @@
 #pragma once
 
+#include "operations/OperationState.h"
+
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
-#include <cstdint>
 
-struct FormState;
+
 class SerialControl;
 
 // Starts an operation only on a quiet line. A board may still be sending: a stream that was
@@ -18,7 +19,7 @@ class SerialControl;
 class StreamStart : public QObject {
     Q_OBJECT
 public:
-    StreamStart(SerialControl &port, FormState &state, QObject *parent = nullptr);
+    StreamStart(SerialControl &port, OperationState &state, QObject *parent = nullptr);
 
     // A read, verify or blank check has set its receive mode: send the stream frame now or once
     // the line is quiet.
@@ -54,10 +55,10 @@ private:
     void quietReached();
 
     SerialControl &m_port;
-    FormState &m_state;
+    OperationState &m_state;
     QTimer m_quiet;
     QElapsedTimer m_flowing;
     QElapsedTimer m_unfinishedWrite;
-    std::int16_t m_mode = 0;
+    RxMode m_mode = RxMode::Idle;
     bool m_waiting = false;
 };

@@ -172,7 +172,7 @@ void Form1::endProgram()
     // A board left streaming would still be sending when the port is next opened. What the board
     // was sent, the stop byte too, is on its way before the program ends (bounded, so a dead port
     // cannot hold the exit); the window's appearance no longer matters.
-    if (RxMode::isStream(m_session.state().rxMode))
+    if (isStream(m_session.state().rxMode))
         m_session.stop();
     m_port.close();
     m_endProgram();

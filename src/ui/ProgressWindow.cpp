@@ -5,7 +5,7 @@
 #include <QLineEdit>
 #include <QTimer>
 
-ProgressWindow::ProgressWindow(QTimer &timerAggiorna, const FormState &state, QObject *parent)
+ProgressWindow::ProgressWindow(QTimer &timerAggiorna, const OperationState &state, QObject *parent)
     : QObject(parent), m_timer(timerAggiorna), m_state(state)
 {
     connect(&m_timer, &QTimer::timeout, this, &ProgressWindow::timerAggiorna_Timer);

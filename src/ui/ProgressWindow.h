@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/FormState.h"
+#include "operations/OperationState.h"
 #include "operations/ProgressDisplay.h"
 
 #include <QObject>
@@ -14,7 +14,7 @@ class QTimer;
 class ProgressWindow : public QObject, public ProgressDisplay {
     Q_OBJECT
 public:
-    ProgressWindow(QTimer &timerAggiorna, const FormState &state, QObject *parent = nullptr);
+    ProgressWindow(QTimer &timerAggiorna, const OperationState &state, QObject *parent = nullptr);
     ~ProgressWindow() override;
 
     void setRefreshing(bool on) override;
@@ -30,6 +30,6 @@ private:
     Form2 &form2();
 
     QTimer &m_timer;
-    const FormState &m_state;
+    const OperationState &m_state;
     std::unique_ptr<Form2> m_form2;
 };

@@ -1,7 +1,7 @@
 // The receive dispatcher over a port whose far end is the test, and the port box's rule.
-#include "link/FormState.h"
+#include "operations/OperationState.h"
 #include "link/PortName.h"
-#include "link/ReceiveDispatcher.h"
+#include "operations/ReceiveDispatcher.h"
 #include "link/SerialControl.h"
 
 #include <QtTest>
@@ -48,19 +48,19 @@ private:
 class TestLink : public QObject {
     Q_OBJECT
     ScriptedPort port;
-    FormState state;
+    OperationState state;
     ReceiveDispatcher dispatcher{port, state};
     QByteArray seen;
 
 private slots:
     void init()
     {
-        state = FormState{};
+        state = OperationState{};
         seen.clear();
         port.close();
         port.open();
-        for (std::int16_t mode : {RxMode::ServiceRead, RxMode::ReadToFile, RxMode::Verify, RxMode::BlankCheck})
-            dispatcher.setHandling(mode, [this, mode](const QByteArray &b) { seen += QByteArray::number(mode) + ':' + b + ' '; });
+        for (RxMode mode : {RxMode::ServiceRead, RxMode::ReadToFile, RxMode::Verify, RxMode::BlankCheck})
+            dispatcher.setHandling(mode, [this, mode](const QByteArray &b) { seen += QByteArray::number(int(mode)) + ':' + b + ' '; });
     }
 
     void bytesGoToTheModeCurrentWhenTheyAreServed()
@@ -72,7 +72,7 @@ private slots:
         dispatcher.MSComm1_OnComm(7);
         port.raiseDsr();
         // Idle and unregistered modes drop bytes; a closed port delivers nothing, and drops sends.
-        const std::pair<std::int16_t, QByteArray> arrivals[] = {
+        const std::pair<RxMode, QByteArray> arrivals[] = {
             {RxMode::Write, "lost"}, {RxMode::Idle, "stale"}, {RxMode::Verify, "ab"}, {RxMode::ServiceRead, "\r"}, {RxMode::Idle, "late"}};
         for (const auto &[mode, bytes] : arrivals) {
             state.rxMode = mode;

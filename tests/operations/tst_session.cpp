@@ -177,7 +177,7 @@ private slots:
         // The stop byte after the first difference, and only then; the rest is not awaited.
         QCOMPARE(b.port.sends(), differs < 0 ? QList<QByteArray>{streamFrame()} : (QList<QByteArray>{streamFrame(), stopByte()}));
         QCOMPARE(b.port.board().streamsStopped(), differs < 0 || differs == 32767 ? 0 : 1);
-        QVERIFY(b.idle() && b.state.errorFound == 0);
+        QVERIFY(b.idle() && !b.state.errorFound);
     }
 
     void reads_data()

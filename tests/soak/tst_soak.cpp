@@ -183,8 +183,8 @@ private:
 
     void check(const QString &where)
     {
-        const qint16 mode = session.state().rxMode;
-        if (mode < RxMode::Idle || mode > RxMode::BlankCheck)
+        const int mode = int(session.state().rxMode);
+        if (mode < int(RxMode::Idle) || mode > int(RxMode::BlankCheck))
             fail(QStringLiteral("receive mode %1").arg(mode) + where);
         for (const QString &text : op.texts().mid(m_textsChecked))
             if (!isKnownMessage(text))

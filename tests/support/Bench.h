@@ -12,11 +12,11 @@
 
 // The progress display as the operations leave it, and every location it was refreshed with.
 struct RecordedProgress : ProgressDisplay {
-    explicit RecordedProgress(const FormState &state) : state(state) {}
+    explicit RecordedProgress(const OperationState &state) : state(state) {}
     void setRefreshing(bool on) override { refreshing = on; }
     void setShown(bool on) override { shown = on; }
     void refreshNow() override { refreshed << state.currentAddress; }
-    const FormState &state;
+    const OperationState &state;
     bool refreshing = true;  // the refresh timer runs from start-up
     bool shown = false;
     QList<int> refreshed;
@@ -32,7 +32,7 @@ struct SessionBench {
     Port port;
     ScriptedOperator op;
     Session session{port, op};
-    FormState &state = session.state();
+    OperationState &state = session.state();
     RecordedProgress progress{state};
     QTemporaryDir dir;
     QList<int> outcomes;  // of every operation that ended, in order

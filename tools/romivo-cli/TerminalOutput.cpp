@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-TerminalProgress::TerminalProgress(const FormState &state, bool enabled) : m_state(state), m_enabled(enabled)
+TerminalProgress::TerminalProgress(const OperationState &state, bool enabled) : m_state(state), m_enabled(enabled)
 {
     m_timer.setInterval(200);
     connect(&m_timer, &QTimer::timeout, this, &TerminalProgress::draw);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/FormState.h"
+#include "operations/OperationState.h"
 #include "operations/ProgressDisplay.h"
 
 #include <QElapsedTimer>
@@ -11,7 +11,7 @@
 class TerminalProgress : public QObject, public ProgressDisplay {
     Q_OBJECT
 public:
-    TerminalProgress(const FormState &state, bool enabled);
+    TerminalProgress(const OperationState &state, bool enabled);
     void begin(const QString &operation);
     // The line drawn once more with the count reached (100 % for a whole operation), then cleared.
     void complete();
@@ -22,7 +22,7 @@ public:
 
 private:
     void draw();
-    const FormState &m_state;
+    const OperationState &m_state;
     bool m_enabled;
     bool m_drawn = false;
     QString m_operation;

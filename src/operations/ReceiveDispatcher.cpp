@@ -1,19 +1,16 @@
-#include "link/ReceiveDispatcher.h"
+#include "operations/ReceiveDispatcher.h"
 
 #include "link/SerialControl.h"
 
-ReceiveDispatcher::ReceiveDispatcher(SerialControl &port, FormState &state, QObject *parent)
+ReceiveDispatcher::ReceiveDispatcher(SerialControl &port, OperationState &state, QObject *parent)
     : QObject(parent), m_port(port), m_state(state)
 {
     connect(&m_port, &SerialControl::notification, this, &ReceiveDispatcher::MSComm1_OnComm);
 }
 
-void ReceiveDispatcher::setHandling(std::int16_t rxMode, Handling handling)
+void ReceiveDispatcher::setHandling(RxMode rxMode, Handling handling)
 {
-    if (handling)
-        m_handlings.insert(rxMode, std::move(handling));
-    else
-        m_handlings.remove(rxMode);
+    m_handlings.at(std::size_t(rxMode)) = std::move(handling);
 }
 
 void ReceiveDispatcher::MSComm1_OnComm(int commEvent)
@@ -25,7 +22,7 @@ void ReceiveDispatcher::MSComm1_OnComm(int commEvent)
         if (m_state.rxMode == RxMode::Idle)
             return;
         // Copied: a handling may replace itself (or others) while it runs.
-        const Handling handling = m_handlings.value(m_state.rxMode);
+        const Handling handling = m_handlings.at(std::size_t(m_state.rxMode));
         if (handling)
             handling(bytes);
     }

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "link/FormState.h"
+#include "operations/OperationState.h"
 
 #include <QByteArray>
-#include <QHash>
 #include <QObject>
+#include <array>
 #include <functional>
 
 class SerialControl;
@@ -17,16 +17,16 @@ class ReceiveDispatcher : public QObject {
 public:
     using Handling = std::function<void(const QByteArray &)>;
 
-    ReceiveDispatcher(SerialControl &port, FormState &state, QObject *parent = nullptr);
+    ReceiveDispatcher(SerialControl &port, OperationState &state, QObject *parent = nullptr);
 
     void setDsrHandling(std::function<void()> handling) { m_dsr = std::move(handling); }
-    void setHandling(std::int16_t rxMode, Handling handling);
+    void setHandling(RxMode rxMode, Handling handling);
 
     void MSComm1_OnComm(int commEvent);
 
 private:
     SerialControl &m_port;
-    FormState &m_state;
+    OperationState &m_state;
     std::function<void()> m_dsr;
-    QHash<std::int16_t, Handling> m_handlings;
+    std::array<Handling, 6> m_handlings;  // by receive mode
 };

@@ -1,8 +1,8 @@
-#include "link/FormState.h"
+#include "operations/OperationState.h"
 
 #include <algorithm>
 
-void FormState::reset_bufRx()
+void OperationState::reset_bufRx()
 {
     std::fill(bufRx.begin(), bufRx.begin() + 21, std::int16_t(0));
 }
