@@ -284,29 +284,32 @@ private slots:
         QCOMPARE(Bench::contents(image), erased());
     }
 
-    void pressesWhileAWriteWaitsForAQuietLine()
+    void aStoppedWriteLeavesTheBoardToTheNextOperation_data()
     {
-        // Served in one pass while the write waits to start: the first press stops the write, the
-        // second starts a blank check, whose start the write must not take for its own.
-        Bench b;
-        QTimer::singleShot(0, [&] { b.press(Press::Blank), b.press(Press::Blank); });
-        b.press(Press::Write, b.file("ff.bin", erased()));
-        QVERIFY(!b.port.sends().contains(writeStartFrame()));
-        QCOMPARE(b.op.texts(), (QStringList{question(Press::Write), "ERRORE"}));
+        QTest::addColumn<int>("stopAfter");  // groups sent when the stopping press comes
+        QTest::newRow("while the write waits for a quiet line") << 0;
+        QTest::newRow("in the middle of block 0") << 10;
     }
-
-    void theNextStartWaitsForTheBoardToGiveUpAWriteStoppedHalfWay()
+    void aStoppedWriteLeavesTheBoardToTheNextOperation()
     {
-        // Stopped in the middle of block 0, the board still takes what comes as image data until it
-        // gives the write up: the blank check's stream frame must not be programmed.
+        // Before the write has started, a second press in the same pass starts a blank check, whose
+        // start the write must not take for its own. Half-way through a block, the board takes what
+        // comes for image data until it gives the write up: the next stream frame must not be programmed.
+        QFETCH(int, stopAfter);
         Bench b;
         const QByteArray image = randomImage(Chip::Size, 5);
         QTimer pass;  // once every event-loop pass
-        QObject::connect(&pass, &QTimer::timeout, [&] { b.dataSends() == 10 && pass.isActive() ? pass.stop(), b.press(Press::Blank) : void(); });
+        QObject::connect(&pass, &QTimer::timeout, [&] {
+            if (b.dataSends() == stopAfter && pass.isActive())
+                pass.stop(), b.press(Press::Blank), stopAfter == 0 ? b.press(Press::Blank) : void();
+        });
         pass.start(0);
         b.press(Press::Write, b.file("rom.bin", image));
-        QCOMPARE(b.run(Press::Blank).outcome, Outcome::NotBlank);
-        QCOMPARE(b.chip().contents(), image.left(80) + erased(Chip::Size - 80));
+        const int sent = stopAfter * 8;
+        QCOMPARE(b.op.texts(), (QStringList{question(Press::Write), "ERRORE"}));
+        QCOMPARE(b.sendsOf(writeStartFrame()), sent == 0 ? 0 : 1);
+        QCOMPARE(b.run(Press::Blank).outcome, sent == 0 ? Outcome::Blank : Outcome::NotBlank);
+        QCOMPARE(b.chip().contents(), image.left(sent) + erased(Chip::Size - sent));
     }
 
     void filesThatCannotBeUsed_data()
