@@ -42,13 +42,13 @@ void ChipCheck::confrontaFile(const QString &nomeFile, RxMode mode)
         releaseAbandonedFile(m_context);
         const ImageOpen opened = ImageFile::openForReading(m_context.operationFile, nomeFile);
         if (opened != ImageOpen::Opened) {
-            m_context.announce({ImageFile::report(m_context.op, opened, nomeFile), 0});
+            m_context.announce({tell(m_context, ImageFile::outcomeOf(opened), {nomeFile, {}, 0}), 0});
             return;
         }
         const ImageFormats::Parsed image = ImageFile::chipImage(m_context.operationFile);
         if (!image.ok()) {
             m_context.operationFile.close();
-            m_context.announce({ImageFile::reportInvalid(m_context.op, nomeFile, image.error), 0});
+            m_context.announce({tell(m_context, Outcome::InvalidImage, {nomeFile, image.error, 0}), 0});
             return;
         }
         m_image = image.image;

@@ -69,7 +69,7 @@ bool ChipRead::open(const QString &nomeFile)
         m_chip.reserve(Chip::Size);
     }
     if (opened != ImageOpen::Opened)
-        m_context.announce({ImageFile::report(m_context.op, opened, nomeFile), 0});
+        m_context.announce({tell(m_context, ImageFile::outcomeOf(opened), {nomeFile, {}, 0}), 0});
     return opened == ImageOpen::Opened;
 }
 

@@ -2,8 +2,6 @@
 
 #include "link/CommandFrame.h"
 #include "operations/FileReplacement.h"
-#include "operations/Messages.h"
-#include "operations/Operator.h"
 
 #include <QDir>
 #include <QFile>
@@ -63,14 +61,12 @@ ImageOpen checkReplaceable(const QString &path, qint64 size)
     return QFileInfo(path).absoluteDir().exists() ? ImageOpen::NotWritable : ImageOpen::Failed;
 }
 
-Outcome report(Operator &op, ImageOpen outcome, const QString &path)
+Outcome outcomeOf(ImageOpen opened)
 {
-    switch (outcome) {
+    switch (opened) {
     case ImageOpen::NoFileSelected:
-        op.show(Messages::message(MessageId::NoFileSelected));
         return Outcome::NoFileSelected;
     case ImageOpen::NotWritable:
-        op.show(Messages::message(MessageId::NotWritable, {path, {}, 0}));
         return Outcome::NotWritable;
     case ImageOpen::Opened:
     case ImageOpen::Failed:
@@ -83,12 +79,6 @@ ImageFormats::Parsed chipImage(QFile &file)
 {
     file.seek(0);
     return ImageFormats::decode(file);
-}
-
-Outcome reportInvalid(Operator &op, const QString &path, const QString &error)
-{
-    op.show(Messages::message(MessageId::InvalidImage, {path, error, 0}));
-    return Outcome::InvalidImage;
 }
 
 bool isPipeOrSocket(const QString &path)

@@ -6,7 +6,6 @@
 #include "operations/ImageFormats.h"
 #include "operations/Outcome.h"
 
-class Operator;
 class QFile;
 
 // How opening an image file went, and what the operator is told.
@@ -32,15 +31,12 @@ ImageOpen openForWriting(QFile &file, const QString &path);
 // it can be replaced (or made) with `size` bytes, tried before anything is sent.
 ImageOpen checkReplaceable(const QString &path, qint64 size);
 
-// Tells the operator what an open that failed calls for, and gives the operation's outcome.
-Outcome report(Operator &op, ImageOpen outcome, const QString &path);
+// The outcome of an operation whose file did not open: what the operator is told about.
+Outcome outcomeOf(ImageOpen opened);
 
 // The 32,768 bytes of the image in an open file: a raw file's first 32,768 bytes, erased past its
 // end, or the decoded image of a file named as Intel HEX or S-record; or why it cannot be had.
 ImageFormats::Parsed chipImage(QFile &file);
-// An image that cannot be read or decoded: said, and nothing is sent.
-Outcome reportInvalid(Operator &op, const QString &path, const QString &error);
-
 // A FIFO or socket: opening one could wait for ever for its other end.
 bool isPipeOrSocket(const QString &path);
 

@@ -27,10 +27,10 @@ void ImageWrite::Command3_Click(const QString &nomeFile)
         // A second press while a write runs finds the handle in use: it ends here, silently.
         const ImageOpen opened = ImageFile::openForReading(m_image, nomeFile);
         if (opened != ImageOpen::Opened) {
-            outcome = ImageFile::report(m_context.op, opened, nomeFile);
+            outcome = tell(m_context, ImageFile::outcomeOf(opened), {nomeFile, {}, 0});
         } else {
             const ImageFormats::Parsed image = ImageFile::chipImage(m_image);
-            outcome = image.ok() ? stream(image.image) : ImageFile::reportInvalid(m_context.op, nomeFile, image.error);
+            outcome = image.ok() ? stream(image.image) : tell(m_context, Outcome::InvalidImage, {nomeFile, image.error, 0});
             m_image.close();
         }
     }

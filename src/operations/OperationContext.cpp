@@ -2,6 +2,7 @@
 
 #include "link/CommandFrame.h"
 #include "link/SerialControl.h"
+#include "operations/Operator.h"
 #include "operations/ProgressDisplay.h"
 #include "operations/StreamStart.h"
 
@@ -43,4 +44,11 @@ void stopRunningOperation(OperationContext &context)
     context.state.rxMode = RxMode::Idle;
     if (context.operationFile.isOpen())
         context.operationFile.close();
+}
+
+Outcome tell(OperationContext &context, Outcome outcome, const MessageDetail &detail)
+{
+    if (const std::optional<MessageId> id = Messages::forOutcome(outcome))
+        context.op.show(Messages::message(*id, detail));
+    return outcome;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "operations/OperationState.h"
+#include "operations/Messages.h"
 #include "operations/Outcome.h"
 
 #include <functional>
@@ -37,6 +38,10 @@ void stopAndAnnounce(OperationContext &context);
 // handler ended (a write, POSIZIONO) left it open, and every later read and verify would
 // otherwise find the handle in use and end silently, for as long as the program runs.
 void releaseAbandonedFile(OperationContext &context);
+
+// Shows the box an outcome is told with, where it has one (Messages::forOutcome), and gives the
+// outcome back.
+Outcome tell(OperationContext &context, Outcome outcome, const MessageDetail &detail = {});
 
 // Progress refresh on and window shown, or both off, in the order the operations use.
 void progressOn(ProgressDisplay &progress);
