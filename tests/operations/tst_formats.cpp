@@ -56,7 +56,7 @@ private slots:
         const QByteArray raw = expected.left(0x11) + "\x99";
         const std::tuple<const char *, QByteArray, QByteArray> files[] = {{"a.HEX", hex, expected}, {"a.ihx", hex, expected},
             {"a.ihex", hex, expected}, {"a.eep", hex, expected}, {"a.s19", srec(1), expected}, {"a.S28", srec(2), expected},
-            {"a.s37", srec(3), expected}, {"a.srec", srec(1), expected}, {"a.mot", srec(2), expected},
+            {"a.s37", srec(3), expected}, {"a.srec", srec(1), expected}, {"a.mot", srec(2), expected}, {"fw.v2.hex", hex, expected}, {"rom.b.s19", srec(1), expected},
             {"a.bin", raw, raw + QByteArray(32768 - raw.size(), char(0xFF))},
             {"hex", expected + "past the chip", expected}};
         for (const auto &[name, text, image] : files)
