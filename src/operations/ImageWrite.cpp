@@ -12,9 +12,10 @@
 #include <QCoreApplication>
 #include <QTimer>
 
-ImageWrite::ImageWrite(OperationContext context, ReceiveDispatcher &dispatcher, QTimer &timerWaitAck, QObject *parent)
-    : QObject(parent), m_context(context), m_timerWaitAck(timerWaitAck)
+ImageWrite::ImageWrite(OperationContext context, ReceiveDispatcher &dispatcher, QObject *parent)
+    : QObject(parent), m_context(context)
 {
+    m_timerWaitAck.setObjectName(QStringLiteral("timerWaitAck"));
     m_timerWaitAck.setInterval(500);
     connect(&m_timerWaitAck, &QTimer::timeout, this, &ImageWrite::timerWaitAck_Timer);
     dispatcher.setHandling(RxMode::Write, [this](const QByteArray &bytes) { receive(bytes); });

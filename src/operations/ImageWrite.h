@@ -5,8 +5,8 @@
 #include <QByteArray>
 #include <QFile>
 #include <QObject>
+#include <QTimer>
 
-class QTimer;
 class ReceiveDispatcher;
 
 // Programs the whole chip from an image file: once the line is quiet, the write-start frame,
@@ -18,8 +18,7 @@ class ReceiveDispatcher;
 class ImageWrite : public QObject {
     Q_OBJECT
 public:
-    ImageWrite(OperationContext context, ReceiveDispatcher &dispatcher, QTimer &timerWaitAck,
-               QObject *parent = nullptr);
+    ImageWrite(OperationContext context, ReceiveDispatcher &dispatcher, QObject *parent = nullptr);
 
     void Command3_Click(const QString &nomeFile);
     // Programs the chip with `image` (its first 32,768 bytes, erased past a shorter one's end);
@@ -37,7 +36,7 @@ private:
     void commonEnding();
 
     OperationContext m_context;
-    QTimer &m_timerWaitAck;
+    QTimer m_timerWaitAck;  // the wait for a block's acknowledgement
     QFile m_image;  // the write's own handle, apart from the operation file
     quint64 m_opensAtStart = 0;
 };

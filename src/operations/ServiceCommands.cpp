@@ -10,14 +10,14 @@
 #include <QTimer>
 
 ServiceCommands::ServiceCommands(SerialControl &port, OperationState &state, ReceiveDispatcher &dispatcher, Operator &op,
-                                 QTimer &timerSerialTimeout, QObject *parent)
+                                 QObject *parent)
     : QObject(parent),
       m_port(port),
       m_state(state),
       m_operator(op),
-      m_timerSerialTimeout(timerSerialTimeout),
       m_pause([](int ms) { QThread::msleep(static_cast<unsigned long>(ms)); })
 {
+    m_timerSerialTimeout.setObjectName(QStringLiteral("timerSerialTimeout"));
     m_timerSerialTimeout.setInterval(500);
     connect(&m_timerSerialTimeout, &QTimer::timeout, this, &ServiceCommands::timerSerialTimeout_Timer);
     dispatcher.setHandling(RxMode::ServiceRead, [this](const QByteArray &bytes) { serviceRead(bytes); });

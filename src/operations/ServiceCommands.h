@@ -3,12 +3,12 @@
 #include "operations/OperationState.h"
 
 #include <QObject>
+#include <QTimer>
 #include <QString>
 #include <cstdint>
 #include <functional>
 
 class Operator;
-class QTimer;
 class ReceiveDispatcher;
 class SerialControl;
 
@@ -19,7 +19,7 @@ class ServiceCommands : public QObject {
     Q_OBJECT
 public:
     ServiceCommands(SerialControl &port, OperationState &state, ReceiveDispatcher &dispatcher, Operator &op,
-                    QTimer &timerSerialTimeout, QObject *parent = nullptr);
+                    QObject *parent = nullptr);
 
     // POSIZIONO's pause between the two address frames; blocks the thread (2000 ms).
     void setPause(std::function<void(int milliseconds)> pause) { m_pause = std::move(pause); }
@@ -30,6 +30,7 @@ public:
     void readData();
     void writeData(const QString &dataText);
     void timerSerialTimeout_Timer();
+    bool waitingForData() const { return m_timerSerialTimeout.isActive(); }
     // Receive mode 1: the bytes of one notification.
     void serviceRead(const QByteArray &bytes);
 
@@ -43,6 +44,6 @@ private:
     SerialControl &m_port;
     OperationState &m_state;
     Operator &m_operator;
-    QTimer &m_timerSerialTimeout;
+    QTimer m_timerSerialTimeout;  // LEGGO DATO's wait for the answer
     std::function<void(int)> m_pause;
 };

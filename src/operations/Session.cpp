@@ -8,16 +8,12 @@ Session::Session(SerialControl &port, Operator &op, QObject *parent)
       m_stream(port, m_state),
       m_context{port, m_state, op, m_progress, m_operationFile, m_stream,
                 [this](OperationResult result) { emit finished(result); }},
-      m_write(m_context, m_dispatcher, m_timerWaitAck),
+      m_write(m_context, m_dispatcher),
       m_read(m_context, m_dispatcher),
       m_check(m_context, m_dispatcher),
-      m_service(port, m_state, m_dispatcher, op, m_timerSerialTimeout)
+      m_service(port, m_state, m_dispatcher, op)
 {
     qRegisterMetaType<OperationResult>();
-    m_timerWaitAck.setObjectName(QStringLiteral("timerWaitAck"));
-    m_timerSerialTimeout.setObjectName(QStringLiteral("timerSerialTimeout"));
-    m_timerAggiorna.setObjectName(QStringLiteral("timerAggiorna"));
-    m_timerAggiorna.setInterval(200);
 }
 
 Session::~Session() = default;

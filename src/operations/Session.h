@@ -13,14 +13,13 @@
 
 #include <QFile>
 #include <QObject>
-#include <QTimer>
 
 class Operator;
 class SerialControl;
 
-// The one object that wires the program: the shared state, the receive dispatcher, the three
-// timers, the four whole-chip operations and the service commands, over the serial control and
-// the operator a front end hands in. Every front end builds exactly one.
+// The one object that wires the program: the shared state, the receive dispatcher, the four
+// whole-chip operations and the service commands (each with its own timer), over the serial
+// control and the operator a front end hands in. Every front end builds exactly one.
 class Session : public QObject {
     Q_OBJECT
 public:
@@ -34,9 +33,6 @@ public:
     Operator &op() { return m_op; }
     OperationState &state() { return m_state; }
     ReceiveDispatcher &dispatcher() { return m_dispatcher; }
-    QTimer &timerWaitAck() { return m_timerWaitAck; }
-    QTimer &timerSerialTimeout() { return m_timerSerialTimeout; }
-    QTimer &timerAggiorna() { return m_timerAggiorna; }
     const QFile &operationFile() const { return m_operationFile; }
 
     ImageWrite &write() { return m_write; }
@@ -68,9 +64,6 @@ private:
     Operator &m_op;
     OperationState m_state;
     ReceiveDispatcher m_dispatcher;
-    QTimer m_timerWaitAck;
-    QTimer m_timerSerialTimeout;
-    QTimer m_timerAggiorna;
     ProgressRelay m_progress;
     QFile m_operationFile;
     StreamStart m_stream;

@@ -52,7 +52,7 @@ Form1::Form1(Session &session, QWidget *parent)
     setWindowTitle(QStringLiteral("Romivo"));
     setWindowIcon(programIcon());
 
-    m_progress = new ProgressWindow(session.timerAggiorna(), session.state(), this);
+    m_progress = new ProgressWindow(session.state(), this);
     session.setProgressDisplay(m_progress);
 
     buildMenu();
@@ -76,7 +76,7 @@ Form1::Form1(Session &session, QWidget *parent)
     connect(&m_port, &SerialControl::portLost, this, &Form1::portLost);
     connect(&m_port, &SerialControl::outputDropped, this, &Form1::outputDropped);
 
-    session.timerAggiorna().start();
+    m_progress->setRefreshing(true);  // running from the start, as the operations leave it
     m_drive1->setFocus();
 }
 

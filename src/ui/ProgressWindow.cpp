@@ -5,10 +5,12 @@
 #include <QLineEdit>
 #include <QTimer>
 
-ProgressWindow::ProgressWindow(QTimer &timerAggiorna, const OperationState &state, QObject *parent)
-    : QObject(parent), m_timer(timerAggiorna), m_state(state)
+ProgressWindow::ProgressWindow(const OperationState &state, QObject *parent)
+    : QObject(parent), m_state(state)
 {
-    connect(&m_timer, &QTimer::timeout, this, &ProgressWindow::timerAggiorna_Timer);
+    m_timerAggiorna.setObjectName(QStringLiteral("timerAggiorna"));
+    m_timerAggiorna.setInterval(200);
+    connect(&m_timerAggiorna, &QTimer::timeout, this, &ProgressWindow::timerAggiorna_Timer);
 }
 
 ProgressWindow::~ProgressWindow() = default;
@@ -28,9 +30,9 @@ void ProgressWindow::timerAggiorna_Timer()
 void ProgressWindow::setRefreshing(bool on)
 {
     if (on)
-        m_timer.start();
+        m_timerAggiorna.start();
     else
-        m_timer.stop();
+        m_timerAggiorna.stop();
 }
 
 void ProgressWindow::setShown(bool shown)

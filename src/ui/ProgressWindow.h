@@ -4,17 +4,17 @@
 #include "operations/ProgressDisplay.h"
 
 #include <QObject>
+#include <QTimer>
 #include <memory>
 
 class Form2;
-class QTimer;
 
 // The progress window and its refresh timer, as the operations drive them. The window is made
 // on first use, hidden unless that use shows it, and then lives as long as this object.
 class ProgressWindow : public QObject, public ProgressDisplay {
     Q_OBJECT
 public:
-    ProgressWindow(QTimer &timerAggiorna, const OperationState &state, QObject *parent = nullptr);
+    ProgressWindow(const OperationState &state, QObject *parent = nullptr);
     ~ProgressWindow() override;
 
     void setRefreshing(bool on) override;
@@ -29,7 +29,7 @@ public:
 private:
     Form2 &form2();
 
-    QTimer &m_timer;
+    QTimer m_timerAggiorna;
     const OperationState &m_state;
     std::unique_ptr<Form2> m_form2;
 };

@@ -536,7 +536,7 @@ private slots:
         s.commands.serviceRead({});
         QCOMPARE(s.shown, (QStringList{" 16", " 200", " 9"}));
         QCOMPARE(s.pending, (QList<bool>{false, false, true, false}));
-        QVERIFY(!s.session.timerSerialTimeout().isActive());
+        QVERIFY(!s.session.service().waitingForData());
         // No board to answer: the time-out beeps and says so, once; the mode stays, and a late
         // answer is handled like any answer.
         s.port.close();
