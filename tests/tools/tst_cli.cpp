@@ -414,9 +414,7 @@ private slots:
             QCOMPARE(receivedByBoard(at("evil.log")).bytes.size(), 3 + 4 * 512 + 3 * 3);
         // The chip holds the image as far as the board took it, and is erased beyond.
         const QByteArray chip = readFile(at("evil-chip.bin"));
-        qsizetype programmed = 0;
-        while (programmed < chip.size() && chip.at(programmed) == image.at(programmed))
-            ++programmed;
+        const auto programmed = std::mismatch(chip.begin(), chip.end(), image.begin()).first - chip.begin();
         QCOMPARE(chip.mid(programmed), erased(int(chip.size() - programmed)));
     }
 
