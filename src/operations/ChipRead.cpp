@@ -62,9 +62,7 @@ bool ChipRead::open(const QString &nomeFile)
     if (m_format == ImageFormats::Format::Raw) {
         opened = ImageFile::openForWriting(m_context.operationFile, nomeFile);
     } else {
-        // Its size is the same whatever the chip holds.
-        const qint64 size = ImageExport::encode(QByteArray(Chip::Size, Chip::Erased), m_format, nomeFile).size();
-        opened = ImageFile::checkReplaceable(nomeFile, size);
+        opened = ImageFile::checkReplaceable(nomeFile, ImageExport::encodedSize(m_format, nomeFile));
         m_textFile = nomeFile;
         m_chip.reserve(Chip::Size);
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/Chip.h"
 #include "operations/ImageFormats.h"
 
 #include <QByteArray>
@@ -16,5 +17,11 @@ QByteArray intelHex(const QByteArray &image);
 QByteArray sRecord(const QByteArray &image, int addressBytes = 2);
 // By format; an S-record named .s28 or .s37 gets the address width its name promises.
 QByteArray encode(const QByteArray &image, ImageFormats::Format format, const QString &path);
+// The size of any chip so written: every location is, whatever it holds. What a file that is to
+// take a chip must have room for.
+inline qint64 encodedSize(ImageFormats::Format format, const QString &path)
+{
+    return encode(QByteArray(Chip::Size, Chip::Erased), format, path).size();
+}
 
 } // namespace ImageExport

@@ -225,8 +225,7 @@ bool CliRunner::targetReplaceable(const QString &path)
     }
     // Put in place only once whole, so an interrupted read leaves the target as it was; what that
     // needs is tried first, so that a target which cannot take it costs no read of the chip.
-    const qint64 size = ImageExport::encode(QByteArray(Chip::Size, Chip::Erased), readFormat(path), path).size();
-    const QString cannot = FileReplacement::check(path, size);
+    const QString cannot = FileReplacement::check(path, ImageExport::encodedSize(readFormat(path), path));
     if (!cannot.isEmpty())
         refuseFile(path, QStringLiteral("cannot be written: ") + cannot);
     return cannot.isEmpty();
