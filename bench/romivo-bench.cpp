@@ -49,11 +49,10 @@ QList<Figure> runFour(SerialControl &port, const QString &workDir)
     QByteArray image(Chip::Size, '\0');
     for (int i = 0; i < image.size(); ++i)
         image[i] = char((i * 7) ^ (i >> 8));
-    const QString imagePath = workDir + QStringLiteral("/bench.bin");
-    QFile file(imagePath);
-    if (file.open(QIODevice::WriteOnly))
-        file.write(image);
-    file.close();
+    // The read goes to a file, as a user's would.
+    QFile target(workDir + QStringLiteral("/read.bin"));
+    if (!target.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return {};
 
     // Sleeps until the operation announces its end: no polling that would add wake-ups or delay.
     auto timed = [&](const QString &name, double bytes, Outcome expected, const std::function<void()> &start) {
@@ -75,17 +74,17 @@ QList<Figure> runFour(SerialControl &port, const QString &workDir)
         return Figure{name, wall.nsecsElapsed() / 1e9, cpuSeconds() - cpu, bytes / LineRate, ok};
     };
     QList<Figure> figures;
-    figures << timed(QStringLiteral("write"), WriteBytes, Outcome::Written, [&] { session.write().Command3_Click(imagePath); });
+    figures << timed(QStringLiteral("write"), WriteBytes, Outcome::Written, [&] { session.write().write(image); });
     figures << timed(QStringLiteral("read"), StreamBytes, Outcome::ReadDone,
-                     [&] { session.read().Command6_Click(workDir + QStringLiteral("/read.bin")); });
+                     [&] { session.read().read(target); });
     figures << timed(QStringLiteral("verify"), StreamBytes, Outcome::Verified,
-                     [&] { session.check().Command7_Click(imagePath); });
+                     [&] { session.check().verify(image); });
     // Blank check of an erased chip streams all of it.
     auto *sim = qobject_cast<SimulatedSerialControl *>(&port);
     if (!sim)
         return figures;  // the board on the terminal keeps its programmed chip
     sim->board().chip().erase();
-    figures << timed(QStringLiteral("blank"), StreamBytes, Outcome::Blank, [&] { session.check().Command8_Click(); });
+    figures << timed(QStringLiteral("blank"), StreamBytes, Outcome::Blank, [&] { session.check().blankCheck(); });
     return figures;
 }
 

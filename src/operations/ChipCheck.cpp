@@ -1,16 +1,13 @@
 #include "operations/ChipCheck.h"
 
+#include "link/Chip.h"
 #include "link/CommandFrame.h"
-#include "operations/ReceiveDispatcher.h"
 #include "link/SerialControl.h"
-#include "operations/ImageFile.h"
-#include "operations/Messages.h"
-#include "operations/Operator.h"
 #include "operations/ProgressDisplay.h"
+#include "operations/ReceiveDispatcher.h"
 #include "operations/StreamStart.h"
 
 #include <QCoreApplication>
-#include <QFile>
 
 ChipCheck::ChipCheck(OperationContext context, ReceiveDispatcher &dispatcher, QObject *parent)
     : QObject(parent), m_context(context), m_erased(Chip::Size, Chip::Erased)
@@ -19,75 +16,40 @@ ChipCheck::ChipCheck(OperationContext context, ReceiveDispatcher &dispatcher, QO
     dispatcher.setHandling(RxMode::BlankCheck, [this](const QByteArray &bytes) { receiveBlankCheck(bytes); });
 }
 
-void ChipCheck::Command7_Click(const QString &nomeFile)
-{
-    m_context.port.discardInput();
-    confrontaFile(nomeFile, RxMode::Verify);
-}
-
-void ChipCheck::Command8_Click()
-{
-    m_context.port.discardInput();
-    confrontaFile(QString(), RxMode::BlankCheck);
-}
-
-void ChipCheck::confrontaFile(const QString &nomeFile, RxMode mode)
-{
-    OperationState &state = m_context.state;
-    if (state.rxMode != RxMode::Idle) {
-        stopAndAnnounce(m_context);
-        return;
-    }
-    if (mode == RxMode::Verify) {
-        releaseAbandonedFile(m_context);
-        const ImageOpen opened = ImageFile::openForReading(m_context.operationFile, nomeFile);
-        if (opened != ImageOpen::Opened) {
-            m_context.announce({tell(m_context, ImageFile::outcomeOf(opened), {nomeFile, {}, 0}), 0});
-            return;
-        }
-        const ImageFormats::Parsed image = ImageFile::chipImage(m_context.operationFile);
-        if (!image.ok()) {
-            m_context.operationFile.close();
-            m_context.announce({tell(m_context, Outcome::InvalidImage, {nomeFile, image.error, 0}), 0});
-            return;
-        }
-        m_image = image.image;
-    }
-    start(mode);
-}
-
 void ChipCheck::verify(const QByteArray &image)
 {
-    m_context.port.discardInput();
-    m_image = image;
+    m_image = Chip::padded(image);
     start(RxMode::Verify);
 }
 
 void ChipCheck::blankCheck()
 {
-    m_context.port.discardInput();
     start(RxMode::BlankCheck);
 }
 
 void ChipCheck::start(RxMode mode)
 {
+    // A byte left from before would be compared as location 0.
+    m_context.port.discardInput();
+    m_aborting = false;
     m_context.state.rxMode = mode;
     m_context.state.currentAddress = 0;
+    ++m_context.state.started;
     progressOn(m_context.progress);
     m_context.stream.begin();
 }
 
 void ChipCheck::receiveVerify(const QByteArray &bytes)
 {
-    check(bytes, m_image, true);
+    check(bytes, m_image, RxMode::Verify);
 }
 
 void ChipCheck::receiveBlankCheck(const QByteArray &bytes)
 {
-    check(bytes, m_erased, false);
+    check(bytes, m_erased, RxMode::BlankCheck);
 }
 
-void ChipCheck::check(const QByteArray &bytes, const QByteArray &expected, bool verify)
+void ChipCheck::check(const QByteArray &bytes, const QByteArray &expected, RxMode mode)
 {
     // Bytes delivered during the abort's own yield belong to a check that is already over.
     if (m_aborting || m_context.stream.dropWhileWaiting())
@@ -99,54 +61,51 @@ void ChipCheck::check(const QByteArray &bytes, const QByteArray &expected, bool 
             break;
         if (byte != expected.at(state.currentAddress)) {
             m_differingByte = quint8(byte);
-            abortAtDifference(verify);
+            if (!abortAtDifference(mode))
+                return;
             break;
         }
         ++state.currentAddress;
     }
     if (state.currentAddress > Chip::LastLocation)
-        end(verify);
+        end(mode);
 }
 
-void ChipCheck::abortAtDifference(bool verify)
+bool ChipCheck::abortAtDifference(RxMode mode)
 {
     OperationState &state = m_context.state;
-    // Taken now: clicks served in the yield (a stop, a new start) reset currentAddress.
-    const int location = state.currentAddress;
-    m_differenceAt = location;
+    m_differenceAt = state.currentAddress;
+    const std::uint32_t run = state.started;
     m_aborting = true;
     QCoreApplication::processEvents();
+    if (state.started != run || state.rxMode != mode)
+        return false;
     m_aborting = false;
     state.rxMode = RxMode::Idle;
     m_context.port.output(stopByte());
-    if (verify)
-        m_context.op.show(Messages::message(MessageId::Differs, {{}, {}, location}));
+    if (mode == RxMode::Verify)
+        m_context.conclude({Outcome::Differs, m_differenceAt, m_differingByte});
     state.errorFound = true;
     state.currentAddress = Chip::Size;
     m_context.port.discardInput();
     m_context.progress.setShown(false);
     m_context.progress.setRefreshing(false);
     state.rxMode = RxMode::Idle;
+    return true;
 }
 
-void ChipCheck::end(bool verify)
+void ChipCheck::end(RxMode mode)
 {
     OperationState &state = m_context.state;
     progressOff(m_context.progress);
     state.rxMode = RxMode::Idle;
     const bool equal = !state.errorFound;
-    if (verify) {
-        if (equal)
-            m_context.op.show(Messages::message(MessageId::Verified));
-        state.errorFound = false;
-        if (m_context.operationFile.isOpen())
-            m_context.operationFile.close();
-        m_context.announce({equal ? Outcome::Verified : Outcome::Differs, equal ? state.currentAddress : m_differenceAt,
-                            equal ? -1 : m_differingByte});
-    } else {
-        m_context.op.show(Messages::message(equal ? MessageId::Blank : MessageId::NotBlank));
-        state.errorFound = false;
-        m_context.announce({equal ? Outcome::Blank : Outcome::NotBlank, equal ? state.currentAddress : m_differenceAt,
-                            equal ? -1 : m_differingByte});
-    }
+    const bool verify = mode == RxMode::Verify;
+    const OperationResult result = equal ? OperationResult{verify ? Outcome::Verified : Outcome::Blank, state.currentAddress}
+                                         : OperationResult{verify ? Outcome::Differs : Outcome::NotBlank, m_differenceAt, m_differingByte};
+    // A verify's difference was told at once, before the progress went.
+    if (equal || !verify)
+        m_context.conclude(result);
+    state.errorFound = false;
+    m_context.announce(result);
 }

@@ -7,18 +7,16 @@
 
 class ReceiveDispatcher;
 
-// The verify against an image file (receive mode 4) and the blank check (receive mode 5): the
-// chip is streamed and each byte tested as it arrives; the first difference stops the board
-// with the stop byte and ends the check. Pressed while anything runs, either button stops that.
+// The verify against an image (receive mode 4) and the blank check (receive mode 5): the chip is
+// streamed and each byte tested as it arrives; the first difference stops the board with the
+// stop byte and ends the check.
 class ChipCheck : public QObject {
     Q_OBJECT
 public:
     ChipCheck(OperationContext context, ReceiveDispatcher &dispatcher, QObject *parent = nullptr);
 
-    void Command7_Click(const QString &nomeFile);
-    void Command8_Click();
-    // The chip against `image` (32,768 bytes), or against 0xFF everywhere; nothing asked, nothing
-    // opened. Nothing may run meanwhile.
+    // The chip against `image` (32,768 bytes), or against 0xFF everywhere. Each starts and
+    // returns; nothing may run meanwhile.
     void verify(const QByteArray &image);
     void blankCheck();
 
@@ -27,13 +25,12 @@ public:
     void receiveBlankCheck(const QByteArray &bytes);
 
 private:
-    // Tests the bytes against the expected image; returns false at the first difference.
-    void check(const QByteArray &bytes, const QByteArray &expected, bool verify);
-    // The verify (against a file), or the blank check: a stop when anything runs.
-    void confrontaFile(const QString &nomeFile, RxMode mode);
     void start(RxMode mode);
-    void abortAtDifference(bool verify);
-    void end(bool verify);
+    void check(const QByteArray &bytes, const QByteArray &expected, RxMode mode);
+    // False when the check was stopped (and perhaps another started) while the abort let the
+    // event loop run: that stop has ended it, and nothing here may touch the state any more.
+    bool abortAtDifference(RxMode mode);
+    void end(RxMode mode);
 
     OperationContext m_context;
     QByteArray m_image;        // what the verify compares against

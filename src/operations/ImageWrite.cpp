@@ -3,9 +3,6 @@
 #include "link/CommandFrame.h"
 #include "operations/ReceiveDispatcher.h"
 #include "link/SerialControl.h"
-#include "operations/ImageFile.h"
-#include "operations/Messages.h"
-#include "operations/Operator.h"
 #include "operations/ProgressDisplay.h"
 #include "operations/StreamStart.h"
 
@@ -21,29 +18,12 @@ ImageWrite::ImageWrite(OperationContext context, ReceiveDispatcher &dispatcher, 
     dispatcher.setHandling(RxMode::Write, [this](const QByteArray &bytes) { receive(bytes); });
 }
 
-void ImageWrite::Command3_Click(const QString &nomeFile)
-{
-    Outcome outcome = Outcome::Cancelled;
-    if (m_context.op.show(Messages::message(MessageId::WriteQuestion))) {
-        // A second press while a write runs finds the handle in use: it ends here, silently.
-        const ImageOpen opened = ImageFile::openForReading(m_image, nomeFile);
-        if (opened != ImageOpen::Opened) {
-            outcome = tell(m_context, ImageFile::outcomeOf(opened), {nomeFile, {}, 0});
-        } else {
-            const ImageFormats::Parsed image = ImageFile::chipImage(m_image);
-            outcome = image.ok() ? stream(image.image) : tell(m_context, Outcome::InvalidImage, {nomeFile, image.error, 0});
-            m_image.close();
-        }
-    }
-    commonEnding();
-    m_context.announce({outcome, 0});
-}
-
 void ImageWrite::write(const QByteArray &image)
 {
     const Outcome outcome = stream(Chip::padded(image));
-    commonEnding();
-    m_context.announce({outcome, 0});
+    m_context.conclude({outcome});
+    end();
+    m_context.announce({outcome});
 }
 
 Outcome ImageWrite::stream(const QByteArray &image)
@@ -57,6 +37,7 @@ Outcome ImageWrite::stream(const QByteArray &image)
     state.bufRx[0] = 0;
     state.ackFlag = false;
     state.crFlag = false;
+    ++state.started;
     progressOn(m_context.progress);
     m_opensAtStart = m_context.port.opens();
     if (m_context.stream.awaitQuiet()) {
@@ -68,9 +49,7 @@ Outcome ImageWrite::stream(const QByteArray &image)
         state.ackFlag = true;
     }
 
-    const bool written = !state.ackFlag;
-    m_context.op.show(Messages::message(written ? MessageId::Written : MessageId::WriteFailed));
-    return written ? Outcome::Written : Outcome::WriteFailed;
+    return state.ackFlag ? Outcome::WriteFailed : Outcome::Written;
 }
 
 void ImageWrite::sendBlocks(const QByteArray &image)
@@ -107,11 +86,10 @@ bool ImageWrite::mustStop()
     return state.ackFlag;
 }
 
-void ImageWrite::commonEnding()
+void ImageWrite::end()
 {
     m_context.state.rxMode = RxMode::Idle;
     m_context.progress.refreshNow();
-    m_context.op.beep();
     m_context.state.rxIndex = 0;
     progressOff(m_context.progress);
 }

@@ -2,11 +2,8 @@
 
 #include "link/CommandFrame.h"
 #include "link/SerialControl.h"
-#include "operations/Operator.h"
 #include "operations/ProgressDisplay.h"
 #include "operations/StreamStart.h"
-
-#include <QFile>
 
 void progressOn(ProgressDisplay &progress)
 {
@@ -18,12 +15,6 @@ void progressOff(ProgressDisplay &progress)
 {
     progress.setRefreshing(false);
     progress.setShown(false);
-}
-
-void releaseAbandonedFile(OperationContext &context)
-{
-    if (context.state.rxMode == RxMode::Idle && context.operationFile.isOpen())
-        context.operationFile.close();
 }
 
 void stopAndAnnounce(OperationContext &context)
@@ -42,13 +33,4 @@ void stopRunningOperation(OperationContext &context)
         context.port.output(stopByte());
     }
     context.state.rxMode = RxMode::Idle;
-    if (context.operationFile.isOpen())
-        context.operationFile.close();
-}
-
-Outcome tell(OperationContext &context, Outcome outcome, const MessageDetail &detail)
-{
-    if (const std::optional<MessageId> id = Messages::forOutcome(outcome))
-        context.op.show(Messages::message(*id, detail));
-    return outcome;
 }

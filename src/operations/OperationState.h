@@ -26,6 +26,9 @@ struct OperationState {
     std::int32_t rxIndex = 0;         // next position to fill in bufRx
     std::array<std::int16_t, 22> bufRx{};
     bool errorFound = false;          // a verify or blank check has found a mismatch
+    // Counts the whole-chip operations started: an operation that let the event loop run learns
+    // from it whether what it finds is still its own.
+    std::uint32_t started = 0;
 
     // Clears elements 0 to 20; element 21 keeps its value.
     void reset_bufRx();

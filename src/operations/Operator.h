@@ -47,16 +47,10 @@ public:
     }
 };
 
-// For front ends with nobody to ask (romivo-cli, the benchmark): every question answered OK, the
-// text of the last other box kept for the result line.
+// For front ends with nobody to ask (romivo-cli, the benchmark): every question answered OK,
+// nothing shown.
 class AnsweringOperator : public Operator {
 public:
-    bool show(const OperatorMessage &message) override
-    {
-        if (message.kind != OperatorMessage::Kind::Question)
-            lastText = message.text;
-        return true;
-    }
+    bool show(const OperatorMessage &) override { return true; }
     void beep() override {}
-    QString lastText;
 };

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QMetaType>
+#include <QString>
+#include <utility>
 
 // How a whole-chip operation ended. Front ends act on this, never on a message's text.
 enum class Outcome {
@@ -21,11 +23,17 @@ enum class Outcome {
 };
 
 // A finished operation: its outcome, the location where one applies (Differs), and there the
-// byte the chip gave (Differs, NotBlank; -1 where none was read).
+// byte the chip gave (Differs, NotBlank; -1 where none was read); why the sink stopped taking
+// bytes (ReadInterrupted).
 struct OperationResult {
-    Outcome outcome = Outcome::NotStarted;
-    int location = 0;
-    int chipByte = -1;
+    OperationResult(Outcome outcome = Outcome::NotStarted, int location = 0, int chipByte = -1, QString reason = {})
+        : outcome(outcome), location(location), chipByte(chipByte), reason(std::move(reason))
+    {
+    }
+    Outcome outcome;
+    int location;
+    int chipByte;
+    QString reason;
 };
 
 Q_DECLARE_METATYPE(OperationResult)

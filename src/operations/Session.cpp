@@ -6,7 +6,7 @@ Session::Session(SerialControl &port, Operator &op, QObject *parent)
       m_op(op),
       m_dispatcher(port, m_state),
       m_stream(port, m_state),
-      m_context{port, m_state, op, m_progress, m_operationFile, m_stream,
+      m_context{port, m_state, m_progress, m_stream, [this](OperationResult result) { emit concluded(result); },
                 [this](OperationResult result) { emit finished(result); }},
       m_write(m_context, m_dispatcher),
       m_read(m_context, m_dispatcher),

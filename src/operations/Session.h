@@ -11,7 +11,6 @@
 #include "operations/ServiceCommands.h"
 #include "operations/StreamStart.h"
 
-#include <QFile>
 #include <QObject>
 
 class Operator;
@@ -19,7 +18,8 @@ class SerialControl;
 
 // The one object that wires the program: the shared state, the receive dispatcher, the four
 // whole-chip operations and the service commands (each with its own timer), over the serial
-// control and the operator a front end hands in. Every front end builds exactly one.
+// control and the operator a front end hands in (the service commands' boxes). Every front end
+// builds exactly one.
 class Session : public QObject {
     Q_OBJECT
 public:
@@ -33,7 +33,6 @@ public:
     Operator &op() { return m_op; }
     OperationState &state() { return m_state; }
     ReceiveDispatcher &dispatcher() { return m_dispatcher; }
-    const QFile &operationFile() const { return m_operationFile; }
 
     ImageWrite &write() { return m_write; }
     ChipRead &read() { return m_read; }
@@ -49,7 +48,10 @@ public:
     bool stop();
 
 signals:
-    // A whole-chip operation has ended, after its message (if any) was shown and dismissed.
+    // A whole-chip operation's result is known, at the moment the operator is to be told; not
+    // for a stop.
+    void concluded(OperationResult result);
+    // A whole-chip operation has ended, after whatever was connected to `concluded` returned.
     void finished(OperationResult result);
 
 private:
@@ -65,7 +67,6 @@ private:
     OperationState m_state;
     ReceiveDispatcher m_dispatcher;
     ProgressRelay m_progress;
-    QFile m_operationFile;
     StreamStart m_stream;
     OperationContext m_context;
     ImageWrite m_write;

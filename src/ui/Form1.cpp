@@ -11,6 +11,7 @@
 #include "ui/FileList.h"
 #include "ui/ProgramIcon.h"
 #include "ui/ProgressWindow.h"
+#include "ui/OperationButtons.h"
 #include "ui/ServicePanel.h"
 #include "ui/Twips.h"
 
@@ -53,6 +54,7 @@ Form1::Form1(Session &session, QWidget *parent)
     setWindowIcon(programIcon());
 
     m_progress = new ProgressWindow(session.state(), this);
+    m_operations = new OperationButtons(session, this);
     session.setProgressDisplay(m_progress);
 
     buildMenu();
@@ -62,13 +64,10 @@ Form1::Form1(Session &session, QWidget *parent)
     connect(m_command2, &QPushButton::clicked, this, &Form1::Command2_Click);
     connect(m_command1, &QPushButton::clicked, this, &Form1::Command1_Click);
     // Each operation takes the file-name box's text as it stands when the button is pressed.
-    connect(m_operationButtons[0], &QPushButton::clicked, this,
-            [this] { m_session.write().Command3_Click(m_textNomeFile->text()); });
-    connect(m_operationButtons[1], &QPushButton::clicked, this,
-            [this] { m_session.read().Command6_Click(m_textNomeFile->text()); });
-    connect(m_operationButtons[2], &QPushButton::clicked, this,
-            [this] { m_session.check().Command7_Click(m_textNomeFile->text()); });
-    connect(m_operationButtons[3], &QPushButton::clicked, this, [this] { m_session.check().Command8_Click(); });
+    connect(m_operationButtons[0], &QPushButton::clicked, this, [this] { m_operations->Command3_Click(m_textNomeFile->text()); });
+    connect(m_operationButtons[1], &QPushButton::clicked, this, [this] { m_operations->Command6_Click(m_textNomeFile->text()); });
+    connect(m_operationButtons[2], &QPushButton::clicked, this, [this] { m_operations->Command7_Click(m_textNomeFile->text()); });
+    connect(m_operationButtons[3], &QPushButton::clicked, this, [this] { m_operations->Command8_Click(); });
     connect(m_drive1, &DriveList::driveChanged, this, &Form1::Drive1_Change);
     connect(m_dir1, &DirectoryList::pathChanged, this, &Form1::Dir1_Change);
     connect(m_file1, &FileList::fileClicked, this, &Form1::File1_Click);

@@ -7,6 +7,7 @@
 class DirectoryList;
 class DriveList;
 class FileList;
+class OperationButtons;
 class Operator;
 class ProgressWindow;
 class QGroupBox;
@@ -29,6 +30,7 @@ public:
     void setEndProgram(std::function<void()> end) { m_endProgram = std::move(end); }
 
     ProgressWindow &progress() { return *m_progress; }
+    OperationButtons &operations() const { return *m_operations; }
 
     void Command2_Click();
     void Command1_Click();
@@ -56,6 +58,7 @@ private:
     SerialControl &m_port;
     Operator &m_operator;
     ProgressWindow *m_progress = nullptr;
+    OperationButtons *m_operations = nullptr;
     std::function<void()> m_endProgram;
 
     QGroupBox *m_frame2 = nullptr;

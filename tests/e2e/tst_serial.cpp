@@ -6,6 +6,7 @@
 #include "link/CommandFrame.h"
 #include "link/QtSerialControl.h"
 
+#include <QBuffer>
 #include <QElapsedTimer>
 #include <cerrno>
 #include <fcntl.h>
@@ -132,13 +133,16 @@ private slots:
         QVERIFY(b.port.open());
         QByteArray chip = erased();
         chip[0] = 0x00;
-        if (readFirst) {
-            b.press(Press::Read, b.path("chip.bin"));
-            QCOMPARE(answerStreamFrame(chip), streamFrame());
-            QTRY_COMPARE(b.outcomes, QList<int>{int(Outcome::ReadDone)});
-        }
         QSignalSpy finished(&b.session, &Session::finished);
-        b.press(Press::Blank);
+        QBuffer sink;
+        sink.open(QIODevice::WriteOnly);
+        if (readFirst) {
+            b.session.read().read(sink);
+            QCOMPARE(answerStreamFrame(chip), streamFrame());
+            QTRY_COMPARE(finished.size(), 1);
+            QCOMPARE(finished.takeFirst().first().value<OperationResult>().outcome, Outcome::ReadDone);
+        }
+        b.session.check().blankCheck();
         send(erased(100));
         QCOMPARE(answerStreamFrame(chip.left(1)), stopByte() + streamFrame());  // told to stop at once
         QTRY_VERIFY(!finished.isEmpty());
@@ -152,28 +156,30 @@ private slots:
         // The chip starts programmed (the write at the line rate is the benchmark's to time).
         SessionBench<QtSerialControl> b;
         const QByteArray image = randomImage(32768);
-        const QString imagePath = writeFile(b.path("rom.bin"), image), readPath = b.path("letto.bin");
-        BoardProcess board({"--paced", "--chip", imagePath});
+        BoardProcess board({"--paced", "--chip", writeFile(b.path("rom.bin"), image)});
         b.port.setCommPort(board.path());
         QVERIFY2(b.port.open(), qPrintable(b.port.lastError().reason));
         // A read stopped after a second, then started again at once: the board is still sending the
         // first stream when the second is asked for, and none of it may reach the file.
-        b.press(Press::Read, readPath);
+        QByteArray first, second;
+        QBuffer stopped(&first), whole(&second);
+        stopped.open(QIODevice::WriteOnly), whole.open(QIODevice::WriteOnly);
+        b.session.read().read(stopped);
         QTest::qWait(1000);
-        QCOMPARE(b.run(Press::Read, readPath).outcome, Outcome::Stopped);
+        QCOMPARE(b.run([&] { b.session.stop(); }).outcome, Outcome::Stopped);
         QElapsedTimer wall;
         wall.start();
         const double cpu = cpuSeconds();
-        QCOMPARE(b.run(Press::Read, readPath).outcome, Outcome::ReadDone);
+        QCOMPARE(b.run([&] { b.session.read().read(whole); }).outcome, Outcome::ReadDone);
         const double readWall = wall.elapsed() / 1000.0, readCpu = cpuSeconds() - cpu;
-        QVERIFY(readFile(readPath) == image);
-        // The same for a verify stopped by the blank-check button.
-        b.press(Press::Verify, imagePath);
+        QVERIFY(second == image && image.startsWith(first));
+        // The same for a verify.
+        b.session.check().verify(image);
         QTest::qWait(1000);
-        QCOMPARE(b.run(Press::Blank).outcome, Outcome::Stopped);
-        QCOMPARE(b.run(Press::Verify, imagePath).outcome, Outcome::Verified);
+        QCOMPARE(b.run([&] { b.session.stop(); }).outcome, Outcome::Stopped);
+        QCOMPARE(b.run([&] { b.session.check().verify(image); }).outcome, Outcome::Verified);
         // A programmed chip is not blank: the board is stopped at location 0.
-        QCOMPARE(b.run(Press::Blank).outcome, Outcome::NotBlank);
+        QCOMPARE(b.run([&] { b.session.check().blankCheck(); }).outcome, Outcome::NotBlank);
 
         qInfo("paced read: %.2f s wall, %.2f s CPU (line limit 17.07 s)", readWall, readCpu);
         // Waiting for the board must not keep a core busy.

@@ -22,10 +22,6 @@ struct RecordedProgress : ProgressDisplay {
     QList<int> refreshed;
 };
 
-// The four buttons of the whole-chip operations.
-enum class Press { Write, Read, Verify, Blank };
-Q_DECLARE_METATYPE(Press)
-
 // A session over `Port` with a scripted operator, in a temporary directory.
 template <typename Port>
 struct SessionBench {
@@ -35,30 +31,19 @@ struct SessionBench {
     OperationState &state = session.state();
     RecordedProgress progress{state};
     QTemporaryDir dir;
-    QList<int> outcomes;  // of every operation that ended, in order
 
-    SessionBench()
+    SessionBench() { session.setProgressDisplay(&progress); }
+    // Starts an operation, then serves events until `ender` (the session) says one has ended: its
+    // result.
+    OperationResult run(const std::function<void()> &start) { return run(start, session); }
+    template <typename Ender>
+    OperationResult run(const std::function<void()> &start, const Ender &ender)
     {
-        session.setProgressDisplay(&progress);
-        QObject::connect(&session, &Session::finished, [this](OperationResult r) { outcomes << int(r.outcome); });
-    }
-    void press(Press which, const QString &path = {})
-    {
-        switch (which) {
-        case Press::Write: session.write().Command3_Click(path); break;
-        case Press::Read: session.read().Command6_Click(path); break;
-        case Press::Verify: session.check().Command7_Click(path); break;
-        case Press::Blank: session.check().Command8_Click(); break;
-        }
-    }
-    // Presses, then serves events until the operation has ended: its result.
-    OperationResult run(Press which, const QString &path = {})
-    {
-        QSignalSpy finished(&session, &Session::finished);
-        press(which, path);
+        QSignalSpy finished(&ender, &Ender::finished);
+        start();
         if (finished.isEmpty() && !finished.wait(60000))
             return {Outcome::NotStarted, -1};
-        return finished.last().first().value<OperationResult>();
+        return finished.last().first().template value<OperationResult>();
     }
     QString path(const QString &name) const { return dir.filePath(name); }
 };
@@ -82,10 +67,10 @@ struct Bench : SessionBench<SimulatedSerialControl> {
     int sendsOf(const QByteArray &bytes) const { return int(port.sends().count(bytes)); }
     // Sends that carried 8 image bytes.
     int dataSends() const { return int(std::count_if(port.sends().begin(), port.sends().end(), [](const QByteArray &s) { return s.size() == 8; })); }
-    // Nothing running, no file held, no progress window; the refresh as an operation leaves it,
-    // or as a refusal before any start leaves it (running since start-up).
+    // Nothing running, no progress window; the refresh as an operation leaves it, or as a refusal
+    // before any start leaves it (running since start-up).
     bool idle(bool refreshing = false) const
     {
-        return state.rxMode == RxMode::Idle && !session.operationFile().isOpen() && !progress.shown && progress.refreshing == refreshing;
+        return state.rxMode == RxMode::Idle && !progress.shown && progress.refreshing == refreshing;
     }
 };

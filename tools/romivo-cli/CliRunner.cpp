@@ -320,7 +320,7 @@ int CliRunner::write(const QByteArray &image, StepReport &report)
             report.detail += QStringLiteral("; the chip is partly written");
         return status;
     }
-    report.windowText = m_operator.lastText;
+    report.windowText = windowText();
     if (m_result->outcome == Outcome::Written) {
         report.outcome = QStringLiteral("ok");
         report.checksummed = image;
@@ -348,7 +348,7 @@ int CliRunner::read(const QString &path, StepReport &report, QByteArray *chipRea
     if (!replaced.error.isEmpty())
         return refuseFile(path, replaced.error + (replaced.untouched ? QStringLiteral("; not replaced") : QStringLiteral("; written only in part")));
     report.outcome = QStringLiteral("ok");
-    report.windowText = m_operator.lastText;
+    report.windowText = windowText();
     report.checksummed = chip;
     *chipRead = chip;
     return Success;
@@ -365,7 +365,7 @@ int CliRunner::check(const CliOptions::Step &step, const QByteArray &image, Step
     });
     if (ended != Ended::Result)
         return endedEarly(ended, report);
-    report.windowText = m_operator.lastText;
+    report.windowText = windowText();
     if (m_result->outcome == Outcome::Verified || m_result->outcome == Outcome::Blank) {
         report.outcome = QStringLiteral("ok");
         if (verify)
@@ -445,7 +445,6 @@ CliRunner::Ended CliRunner::perform(const QString &label, const std::function<vo
 {
     m_progress.begin(label);
     m_result.reset();
-    m_operator.lastText.clear();
     start();
     // Sleeps until the operation announces its end, the port goes, an interrupt comes, or the
     // stream brings nothing for the idle time-out (checked a few times a second).
@@ -482,6 +481,12 @@ CliRunner::Ended CliRunner::perform(const QString &label, const std::function<vo
     return Ended::Result;
 }
 
+QString CliRunner::windowText() const
+{
+    const std::optional<MessageId> id = m_result ? Messages::forOutcome(m_result->outcome) : std::nullopt;
+    return id ? Messages::text(*id, {{}, m_result->reason, m_result->location}) : QString();
+}
+
 int CliRunner::endedEarly(Ended ended, StepReport &report)
 {
     switch (ended) {
@@ -498,7 +503,7 @@ int CliRunner::endedEarly(Ended ended, StepReport &report)
     case Ended::Failed:
         // Ended without the bytes it was for.
         report.outcome = QStringLiteral("failed");
-        report.windowText = m_operator.lastText;
+        report.windowText = windowText();
         return Failure;
     case Ended::Interrupted:
     case Ended::Result:

@@ -58,6 +58,8 @@ private:
     Ended readChip(const QString &label, QByteArray *chip);
     // The report and status of an operation that did not come to its result.
     int endedEarly(Ended ended, StepReport &report);
+    // The text the window would show for the last result, for the result line.
+    QString windowText() const;
     // False, said on standard error, when the result could not be written (a full disk, a
     // closed standard output).
     bool print(const StepReport &report);
