@@ -49,40 +49,28 @@ Q_DECLARE_METATYPE(Press)
 class TestButtons : public QObject {
     Q_OBJECT
 private slots:
-    void everyEndIsToldInItsBox_data()
-    {
-        QTest::addColumn<Press>("press");
-        QTest::addColumn<QString>("fault");
-        QTest::addColumn<int>("differs");  // the file's location that the chip does not hold; -1: none
-        QTest::addColumn<QString>("said");
-        QTest::addColumn<bool>("failure");  // the critical icon
-        QTest::newRow("written") << Press::Write << "" << -1 << "CORRETTO" << false;
-        QTest::newRow("not written") << Press::Write << "0x62-for-ack=0" << -1 << "ERRORE" << false;
-        QTest::newRow("verified") << Press::Verify << "" << -1 << "VERIFICA ESEGUITA CORRETTAMENTE" << false;
-        QTest::newRow("differs at 0") << Press::Verify << "" << 0 << "ERRORE al byte  0" << true;
-        QTest::newRow("differs at 32767") << Press::Verify << "" << 32767 << "ERRORE al byte  32767" << true;
-        QTest::newRow("blank") << Press::Blank << "" << -1 << "IL CHIP E' VUOTO" << false;
-        QTest::newRow("not blank") << Press::Blank << "" << 5 << "IL CHIP NON E' VUOTO" << true;
-    }
     void everyEndIsToldInItsBox()
     {
-        QFETCH(Press, press);
-        QFETCH(QString, fault);
-        QFETCH(int, differs);
-        QFETCH(QString, said);
-        QFETCH(bool, failure);
-        Buttons b(fault);
-        QByteArray image = erased();
-        if (differs >= 0)
-            (press == Press::Blank ? b.chip().program(differs, 0x00) : void(image[differs] = 0x00));
-        bool underProgress = false;  // a verify's difference is told before its progress goes
-        b.op.setWhileShown([&](const OperatorMessage &m) { underProgress |= m.kind != Kind::Question && b.progress.shown; });
-        b.run(press, b.file("rom.bin", image));
-        const bool write = press == Press::Write;
-        QCOMPARE(b.op.events(), (write ? QStringList{question(press), said, "<beep>"} : QStringList{said}));
-        QCOMPARE(b.op.messages().last(), (OperatorMessage{failure ? Kind::Failure : Kind::Result, said, write ? "romivo" : "Romivo"}));
-        QCOMPARE(underProgress, write || (press == Press::Verify && differs >= 0));
-        QVERIFY(b.idle());
+        // A write's box while its progress still shows, then the beep; a verify's difference before
+        // its progress goes; every other end once the progress has gone.
+        const struct { Press press; const char *fault; int differs; const char *said; bool failure; } rows[] = {
+            {Press::Write, "", -1, "CORRETTO", false}, {Press::Write, "0x62-for-ack=0", -1, "ERRORE", false},
+            {Press::Verify, "", -1, "VERIFICA ESEGUITA CORRETTAMENTE", false}, {Press::Verify, "", 0, "ERRORE al byte  0", true},
+            {Press::Verify, "", 32767, "ERRORE al byte  32767", true}, {Press::Blank, "", -1, "IL CHIP E' VUOTO", false},
+            {Press::Blank, "", 5, "IL CHIP NON E' VUOTO", true}};
+        for (const auto &[press, fault, differs, said, failure] : rows) {
+            Buttons b(fault);
+            QByteArray image = erased();
+            if (differs >= 0)
+                (press == Press::Blank ? b.chip().program(differs, 0x00) : void(image[differs] = 0x00));
+            bool underProgress = false;
+            b.op.setWhileShown([&](const OperatorMessage &m) { underProgress |= m.kind != Kind::Question && b.progress.shown; });
+            b.run(press, b.file("rom.bin", image));
+            const bool write = press == Press::Write;
+            QCOMPARE(b.op.events(), (write ? QStringList{question(press), said, "<beep>"} : QStringList{said}));
+            QCOMPARE(b.op.messages().last(), (OperatorMessage{failure ? Kind::Failure : Kind::Result, said, write ? "romivo" : "Romivo"}));
+            QVERIFY(underProgress == (write || (press == Press::Verify && differs >= 0)) && b.idle());
+        }
     }
 
     void imagesOfEveryKind_data()
