@@ -5,6 +5,8 @@
 #include "link/CommandFrame.h"
 #include "Files.h"
 
+#include <malloc.h>
+
 namespace {
 
 QByteArray frame(int argument, std::uint8_t code) { return *commandFrame(argument, code); }
@@ -135,10 +137,17 @@ private slots:
         board.receive(QByteArray::fromHex("ff0012").repeated(10000), 0);
         QCOMPARE(board.droppedReplies(), 10000 - BoardSimulator::ReplyBufferSize);
         QCOMPARE(board.transmit(1 << 20).size(), BoardSimulator::ReplyBufferSize);
+        // Paced, what waits for the line takes no more room than the buffer (grown by doubling)
+        // however long the flood, in pieces as romivo-board reads them.
         BoardLine line(board);
         line.setPaced(true);
-        line.fromProgram(QByteArray(1 << 20, char(0x00)));
-        QCOMPARE(line.droppedTowardsBoard(), (1 << 20) - BoardLine::ReceiveBufferSize);
+        const auto heapInUse = [] { const struct mallinfo2 heap = ::mallinfo2(); return qsizetype(heap.uordblks + heap.hblkhd); };
+        const qsizetype before = heapInUse();
+        for (int pieces = 1; pieces <= 256; ++pieces) {
+            line.fromProgram(QByteArray(4096, '\0'));
+            QVERIFY2(heapInUse() - before < 4 * BoardLine::ReceiveBufferSize, qPrintable(QString::number(heapInUse() - before)));
+        }
+        QCOMPARE(line.droppedTowardsBoard(), 256 * 4096 - BoardLine::ReceiveBufferSize);
     }
 };
 

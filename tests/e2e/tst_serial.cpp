@@ -14,6 +14,7 @@
 #include <csignal>
 #include <cstring>
 #include <ctime>
+#include <termios.h>
 
 namespace {
 
@@ -104,8 +105,12 @@ private slots:
     void aStreamStillFlowingIsNotTheChip_data()
     {
         QTest::addColumn<bool>("readFirst");
-        QTest::newRow("left by a program that ended without the stop byte") << false;
-        QTest::newRow("bytes past the end of the chip just read") << true;
+        QTest::addColumn<int>("flowMs");  // how long unasked bytes keep coming; -1: all sent before the port opens
+        QTest::addColumn<int>("stops");   // stop bytes the board is sent before the stream frame
+        QTest::newRow("left by a program that ended without the stop byte") << false << 0 << 1;
+        QTest::newRow("bytes past the end of the chip just read") << true << 0 << 1;
+        QTest::newRow("a board that goes on streaming is asked again") << false << 700 << 2;
+        QTest::newRow("waiting since before the port opened: discarded unseen") << false << -1 << 0;
     }
     void aStreamStillFlowingIsNotTheChip()
     {
@@ -113,21 +118,32 @@ private slots:
         // not locations 0, 1, ... The board is the test's own terminal, so that those bytes come
         // exactly then; location 0 of its chip holds 0x00.
         QFETCH(bool, readFirst);
+        QFETCH(int, flowMs);
+        QFETCH(int, stops);
         const int board = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-        QVERIFY(board >= 0 && ::grantpt(board) == 0 && ::unlockpt(board) == 0);
+        termios raw{};
+        QVERIFY(board >= 0 && ::grantpt(board) == 0 && ::unlockpt(board) == 0 && ::tcgetattr(board, &raw) == 0);
+        ::cfmakeraw(&raw);  // no echo: bytes sent before the port opens wait there as they were sent
+        QVERIFY(::tcsetattr(board, TCSANOW, &raw) == 0);
         const auto send = [board](QByteArray bytes) {
             for (QDeadlineTimer deadline(5000); !bytes.isEmpty() && !deadline.hasExpired(); QTest::qWait(1))
                 bytes.remove(0, qMax<qsizetype>(0, ::write(board, bytes.constData(), size_t(bytes.size()))));
         };
-        const auto answerStreamFrame = [&](const QByteArray &stream) {
-            QByteArray received;
-            for (QDeadlineTimer deadline(5000); !received.endsWith(streamFrame()) && !deadline.hasExpired(); QTest::qWait(5)) {
-                char buffer[64];
-                received += QByteArray(buffer, qMax<qsizetype>(0, ::read(board, buffer, sizeof buffer)));
-            }
-            send(stream);
-            return received;
+        QByteArray received;
+        QList<qint64> stoppedAtMs;
+        QElapsedTimer clock;
+        const auto take = [&] {  // noting when each stop byte came
+            for (char byte; ::read(board, &byte, 1) == 1; received += byte)
+                if (byte == stopByte().front())
+                    stoppedAtMs << clock.elapsed();
         };
+        const auto answerStreamFrame = [&](const QByteArray &stream) {
+            for (QDeadlineTimer deadline(5000); !received.endsWith(streamFrame()) && !deadline.hasExpired(); QTest::qWait(5))
+                take();
+            send(stream);
+            return std::exchange(received, {});
+        };
+        send(erased(flowMs < 0 ? 100 : 0));  // before the port opens, or after the press
         SessionBench<QtSerialControl> b;
         b.port.setCommPort(QString::fromLocal8Bit(::ptsname(board)));
         QVERIFY(b.port.open());
@@ -143,12 +159,18 @@ private slots:
             QCOMPARE(finished.takeFirst().first().value<OperationResult>().outcome, Outcome::ReadDone);
         }
         b.session.check().blankCheck();
-        send(erased(100));
-        QCOMPARE(answerStreamFrame(chip.left(1)), stopByte() + streamFrame());  // told to stop at once
+        clock.start();
+        send(erased(flowMs < 0 ? 0 : 100));
+        for (; clock.elapsed() < flowMs; take(), QTest::qWait(10))  // then a byte every 10 ms
+            send(erased(1));
+        QCOMPARE(answerStreamFrame(chip.left(1)), stopByte().repeated(stops) + streamFrame());  // told to stop at the first unasked byte
         QTRY_VERIFY(!finished.isEmpty());
         ::close(board);
         const auto result = finished.first().first().value<OperationResult>();
         QVERIFY2(result.outcome == Outcome::NotBlank && result.location == 0, qPrintable(QString::number(result.location)));
+        // While the flow goes on, the board is asked again after half a second.
+        const qint64 askedAgainMs = stops < 2 ? 500 : stoppedAtMs.at(1) - stoppedAtMs.at(0);
+        QVERIFY2(askedAgainMs >= 300 && askedAgainMs <= 1500, qPrintable(QString::number(askedAgainMs)));
     }
 
     void restartedStreamsTakeNothingOfTheStoppedOne()

@@ -261,11 +261,7 @@ private:
     QHash<QString, std::pair<qsizetype, QByteArray>> m_reads;
 };
 
-QString failureOf(const QStringList &history)
-{
-    Run run(history);
-    return run.play();
-}
+QString failureOf(const QStringList &history) { return Run(history).play(); }
 
 } // namespace
 

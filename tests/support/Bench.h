@@ -62,7 +62,6 @@ struct Bench : SessionBench<SimulatedSerialControl> {
     }
 
     QString file(const QString &name, const QByteArray &contents) const { return writeFile(path(name), contents); }
-    static QByteArray contents(const QString &path) { return readFile(path); }
     Eprom27C256 &chip() { return port.board().chip(); }
     int sendsOf(const QByteArray &bytes) const { return int(port.sends().count(bytes)); }
     // Sends that carried 8 image bytes.

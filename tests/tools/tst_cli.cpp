@@ -13,10 +13,17 @@ namespace {
 // A finished run: its exit status, its standard output's lines and its standard error.
 struct Run { int status = -1; QStringList lines; QString errors; };
 
-Run cli(const QStringList &arguments)
+// Run to its end, started through another program when `through` names one (the tool's path
+// follows its arguments), and with `after` done to it once afterMs have passed (an interrupt, the
+// board taken away).
+Run cli(const QStringList &arguments, const QStringList &through = {}, int afterMs = 0, const std::function<void(QProcess &)> &after = {})
 {
     QProcess process;
-    process.start(ROMIVO_CLI_TOOL, arguments);
+    const QStringList command = through + QStringList{ROMIVO_CLI_TOOL} + arguments;
+    process.start(command.first(), command.mid(1));
+    QTest::qWait(afterMs);
+    if (after)
+        after(process);
     if (!process.waitForFinished(60000))
         process.kill();
     process.waitForFinished();
@@ -29,17 +36,6 @@ Run cli(const QStringList &arguments)
 QString checksumOf(const QByteArray &image)
 {
     return QStringLiteral("%1 %2").arg(ImageFormats::byteSum(image), 4, 16, QChar('0')).arg(ImageFormats::crc32(image), 8, 16, QChar('0')).toUpper();
-}
-
-// Started, then interrupted or left to end when `after` has run.
-Run interrupted(const QStringList &arguments, int afterMs, const std::function<void(QProcess &)> &after)
-{
-    QProcess process;
-    process.start(ROMIVO_CLI_TOOL, arguments);
-    QTest::qWait(afterMs);
-    after(process);
-    return {process.waitForFinished(10000) ? process.exitCode() : -1,
-            QString::fromUtf8(process.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts), QString::fromUtf8(process.readAllStandardError())};
 }
 
 } // namespace
@@ -62,9 +58,7 @@ private slots:
         for (const QString &line : ports.lines)
             QVERIFY2(line.count(u'\t') >= 1 && !line.startsWith(u'\t'), qPrintable(line));
         // The board refuses a chip file it could not save before the session starts, not after it.
-        QProcess board;
-        board.start(ROMIVO_BOARD_TOOL, {"--save", "/nonexistent-romivo/chip.bin"});
-        QVERIFY(board.waitForFinished(5000) && board.exitCode() == 2);
+        QCOMPARE(QProcess::execute(ROMIVO_BOARD_TOOL, {"--save", "/nonexistent-romivo/chip.bin"}), 2);
     }
 
     void runsOnOneSimulatedChip()
@@ -89,13 +83,19 @@ private slots:
         const Run differs = cli({"--port", "SIM", "--sim-chip", chip, "verify", back, "blank"});
         QCOMPARE(differs.lines, QStringList{"verify: differs at 0x0100 (chip 0xDE, file 0xFF) [ERRORE al byte  256]"});
         QCOMPARE(differs.status, 1);
-        // Before a write the chip is read: one that cannot take the image is not written, one that
-        // holds it already is not written again.
-        const Run cannot = cli({"--port", "SIM", "--sim-chip", chip, "write", back});
-        QCOMPARE(cannot.lines, QStringList{"write: refused, 4 of the chip's locations cannot take the image (a bit would have to go "
-                                           "from 0 to 1), the first 0x0100 (chip 0xDE, image 0xFF); nothing was written"});
-        QCOMPARE(cannot.status, 1);
-        QCOMPARE(readFile(chip), image);
+        // Before a write the chip is read: one that cannot take the image is not written, even when
+        // a single location cannot and every other one could; one that holds it already is not
+        // written again.
+        QByteArray oneLocked(32768, '\0');
+        oneLocked.replace(0x100, 4, QByteArray::fromHex("ffadbeef"));
+        const std::pair<QString, int> refusedWrites[] = {{back, 4}, {writeFile(at("one-locked.bin"), oneLocked), 1}};
+        for (const auto &[file, locked] : refusedWrites) {
+            const Run cannot = cli({"--port", "SIM", "--sim-chip", chip, "write", file});
+            QCOMPARE(cannot.lines, QStringList{QString("write: refused, %1 of the chip's locations cannot take the image (a bit would have to go "
+                                                       "from 0 to 1), the first 0x0100 (chip 0xDE, image 0xFF); nothing was written").arg(locked)});
+            QCOMPARE(cannot.status, 1);
+            QCOMPARE(readFile(chip), image);
+        }
         const Run stalled = cli({"--port", "SIM", "--sim-fault", "short-stream=100", "--idle-timeout", "0.3", "write", hex});
         QCOMPARE(stalled.lines, QStringList{"write: stalled at 0x0064 in the check before writing; nothing was written "
                                             "[FERMATO: NESSUN DATO DAL CHIP ALLA LOCAZIONE 100]"});
@@ -136,26 +136,28 @@ private slots:
         QCOMPARE(listed.lines.at(64), "... and 7 more");
         QCOMPARE(listed.lines.last(), "compare: differs, 71 locations; 70 bits read 0 where the file has 1 (only an erase makes them 1), "
                                       "1 bits read 1 where the file has 0 (a write can still program them); differing bits 0x84");
-        // As JSON: one object, the listing bounded by --max-lines.
+        // The count of what was left out follows only when something was.
+        const auto listedTo = [&](const char *most) { return cli({"--port", "SIM", "--sim-chip", sim, "--max-lines", most, "compare", file}).lines.mid(70, 2); };
+        QCOMPARE(listedTo("71"), (QStringList{"0x7FFF: chip 0x80, file 0x00", listed.lines.last()}));
+        QCOMPARE(listedTo("70"), (QStringList{"... and 1 more", listed.lines.last()}));
+        // As JSON: one object, the listing bounded by --max-lines, each difference with the chip's
+        // byte and the file's.
         const Run json = cli({"--port", "SIM", "--sim-chip", sim, "--json", "--max-lines", "2", "compare", file, "blank"});
         QCOMPARE(json.lines.size(), 1);
         const QJsonObject object = QJsonDocument::fromJson(json.lines.first().toUtf8()).object();
-        QCOMPARE(object.value("operation").toString(), "compare");
-        QCOMPARE(object.value("outcome").toString(), "differs");
-        QCOMPARE(object.value("differences").toInt(), 71);
-        QCOMPARE(object.value("bits_to_erase").toInt(), 70);
-        QCOMPARE(object.value("bits_to_program").toInt(), 1);
-        QCOMPARE(object.value("differing_bits").toInt(), 0x84);
-        QCOMPARE(object.value("listed").toArray().size(), 2);
-        QCOMPARE(object.value("listed").toArray().at(1).toObject().value("location").toInt(), 97);
+        const auto field = [&](const char *key) { return object.value(key).toVariant().toString(); };
+        const auto difference = [&](int at) { return QJsonObject{{"location", at}, {"chip", quint8(chip.at(at))}, {"file", quint8(image.at(at))}}; };
+        QCOMPARE((QStringList{field("operation"), field("outcome"), field("differences"), field("bits_to_erase"), field("bits_to_program"),
+                              field("differing_bits"), field("chip"), field("file")}),
+                 (QStringList{"compare", "differs", "71", "70", "1", "132", QString::number(quint8(chip[0])), QString::number(quint8(image[0]))}));
+        QCOMPARE(object.value("listed").toArray(), (QJsonArray{difference(0), difference(97)}));
         // Equal, and a write's two objects with the image's checksum.
         const Run equal = cli({"--port", "SIM", "--sim-chip", sim, "--json", "compare", sim, "write", sim});
         QCOMPARE(equal.status, 0);
         QStringList outcomes;
         for (const QString &line : equal.lines) {
-            const QJsonObject o = QJsonDocument::fromJson(line.toUtf8()).object();
-            outcomes << o.value("operation").toString() + ' ' + o.value("outcome").toString() + ' '
-                            + o.value("checksum").toObject().value("crc32").toString();
+            const QJsonDocument o = QJsonDocument::fromJson(line.toUtf8());
+            outcomes << o["operation"].toString() + ' ' + o["outcome"].toString() + ' ' + o["checksum"]["crc32"].toString();
         }
         const QString crc = checksumOf(chip).section(u' ', 1);
         QCOMPARE(outcomes, (QStringList{"compare equal " + crc, "write unchanged " + crc, "verify ok " + crc}));
@@ -175,12 +177,14 @@ private slots:
         QCOMPARE(cli(arguments).status, 0);
         QCOMPARE(cli({"--port", "SIM", "--sim-chip", sim, "--format", "srec", "read", at("f.bin")}).status, 0);
         // The data read back by binutils; the record counts and terminations by the program's reader,
-        // which checks them.
+        // which checks them; the S5 record itself, which a reader may do without, counts the 2048
+        // data records.
         for (const QString &target : targets.mid(1) + QStringList{"f.bin"}) {
             const bool hex = target.endsWith(".hex");
             const QStringList objcopy{"-I", hex ? "ihex" : "srec", "-O", "binary", at(target), at("objcopy.bin")};
             QVERIFY2(QProcess::execute("objcopy", objcopy) == 0 && readFile(at("objcopy.bin")) == chip, qPrintable(target));
-            QVERIFY((hex ? ImageFormats::parseIntelHex : ImageFormats::parseSRecord)(readFile(at(target))).ok());
+            QVERIFY2((hex ? ImageFormats::parseIntelHex : ImageFormats::parseSRecord)(readFile(at(target))).ok()
+                         && (hex || readFile(at(target)).contains("\nS5030800F4\n")), qPrintable(target));
         }
         QCOMPARE(readFile(at("long.bin")), chip);
         QVERIFY(readFile(at("c.s28")).contains("\nS2") && readFile(at("d.s37")).contains("\nS3"));
@@ -216,11 +220,8 @@ private slots:
         QVERIFY(kind != "link" || ::link(qPrintable(target), qPrintable(other)) == 0);
         const uid_t owner = kind == "owned" ? 1234 : 0;
         QVERIFY(::chown(qPrintable(target), owner, owner) == 0 && ::chmod(qPrintable(target), kind == "sticky" ? 0666 : 0640) == 0);
-        const QStringList command{"--reuid", "1234", "--regid", "1234", "--clear-groups", ROMIVO_CLI_TOOL, "--port", "SIM", "read", target};
-        QProcess process;
-        process.start(kind == "sticky" ? "setpriv" : command.at(5), command.mid(kind == "sticky" ? 0 : 6));
-        QVERIFY(process.waitForFinished(10000));
-        QVERIFY2(process.exitCode() == 0, process.readAllStandardError().constData());
+        const Run read = cli({"--port", "SIM", "read", target}, kind == "sticky" ? QStringList{"setpriv", "--reuid", "1234", "--regid", "1234", "--clear-groups"} : QStringList{});
+        QVERIFY2(read.status == 0, qPrintable(read.errors));
         QCOMPARE(readFile(target), erased());  // the simulated chip
         QCOMPARE(readFile(other), kind == "symlink" || kind == "link" ? erased() : QByteArray());
         QCOMPARE(QFileInfo(target).isSymLink(), kind == "symlink");
@@ -234,15 +235,12 @@ private slots:
         // A HEX file that will not fit on its file system is refused before the chip is read.
         const QString small = at("small");
         QDir().mkpath(small);
-        QProcess process;
-        process.start("unshare", {"-m", "sh", "-c", "mount -t tmpfs -o size=16k tmpfs \"$1\" && exec \"$0\" --port SIM read \"$1/a.hex\"",
-                                  ROMIVO_CLI_TOOL, small});
-        QVERIFY(process.waitForFinished(10000));
-        const QString errors = QString::fromUtf8(process.readAllStandardError());
+        const Run read = cli({small}, {"unshare", "-m", "sh", "-c", "mount -t tmpfs -o size=16k tmpfs \"$1\" && exec \"$0\" --port SIM read \"$1/a.hex\""});
+        const QString &errors = read.errors;
         // Without the right to a private mount (not root, or a locked-down container).
         if (errors.startsWith("unshare:") || errors.startsWith("mount:"))
             QSKIP(qPrintable("no private mount here: " + errors));
-        QVERIFY2(process.exitCode() == 2 && errors.endsWith("a.hex: cannot be written: No space left on device\n"), qPrintable(errors));
+        QVERIFY2(read.status == 2 && errors.endsWith("a.hex: cannot be written: No space left on device\n"), qPrintable(errors));
     }
 
     void refusedBeforeAnythingIsSent_data()
@@ -265,6 +263,7 @@ private slots:
         QTest::newRow("name the locale cannot spell") << sim + "write %1/fw$'\\xff'.bin" << "not valid text";
         QTest::newRow("bad HEX line") << sim + "write %1/bad.hex" << "line 2: bad checksum";
         QTest::newRow("raw image of another size") << sim + "verify %1/fw.bin" << "3 bytes, not the chip's 32768 (--any-size takes it";
+        QTest::newRow("raw image longer than the chip") << sim + "write %1/long.bin" << "32769 bytes, not the chip's 32768 (--any-size takes it";
         QTest::newRow("S-record named raw") << sim + "verify %1/cut.s19.bin" << "43 bytes, not the chip's 32768; it begins like an S-record file, which --format srec reads";
         QTest::newRow("HEX named .txt") << sim + "write %1/fw.txt" << "; it begins like Intel HEX, which --format ihex reads";
         QTest::newRow("S-record whose count misses a line") << sim + "--format srec write %1/gap.bin" << "gap.bin: line 3: the count record says 3 data records, the file has 2";
@@ -301,16 +300,14 @@ private slots:
             {"big.hex", QByteArray(5 << 20, '\n')}, {"cut.s19", "S1130000000102030405060708090A0B0C0D0E0F74\n"},
             {"cut.s19.bin", "S1130000000102030405060708090A0B0C0D0E0F74\n"},
             {"bad.hex", ":020000001122CB\n:02000000112200\n:00000001FF\n"}, {"fw.bin", "\x12\x34\x56"}, {"fw.txt", ":020000001122CB\n:00000001FF\n"},
-            {"gap.bin", "S104000001FA\nS104000203F6\nS5030003F9\nS9030000FC\n"}};
+            {"gap.bin", "S104000001FA\nS104000203F6\nS5030003F9\nS9030000FC\n"}, {"long.bin", QByteArray(32769, '\0')}};
         for (const auto &[name, bytes] : files)
             writeFile(scratch.filePath(QString::fromUtf8(name)), bytes);
         QVERIFY(::mkfifo(qPrintable(scratch.filePath("fifo")), 0600) == 0);
         // Through the shell, so that the name with a byte invalid in UTF-8 reaches the program as is.
-        QProcess shell;
-        shell.start("/bin/bash", {"-c", "exec \"$0\" " + command.arg(scratch.path()), ROMIVO_CLI_TOOL});
-        QVERIFY(shell.waitForFinished(10000));
-        const QString errors = QString::fromUtf8(shell.readAllStandardError() + shell.readAllStandardOutput());
-        QVERIFY2(shell.exitCode() == 2 && errors.contains(says), qPrintable(errors));
+        const Run shell = cli({}, {"/bin/bash", "-c", "exec \"$0\" " + command.arg(scratch.path())});
+        const QString said = shell.errors + shell.lines.join(u'\n');
+        QVERIFY2(shell.status == 2 && said.contains(says), qPrintable(said));
         QCOMPARE(readFile(scratch.filePath("chip.bin")), programmed);
         QVERIFY(!QFile::exists(scratch.filePath("none.bin")));
     }
@@ -325,33 +322,27 @@ private slots:
         QCOMPARE(stalled.status, 1);
         QVERIFY(!QFile::exists(at("short\n.bin")));
         // A port this user may not open is refused for access, with the hint to join its group.
-        QProcess nobody;
-        nobody.start("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", ROMIVO_CLI_TOOL, "--port", stalling.path(), "blank"});
-        QVERIFY(nobody.waitForFinished(10000) && nobody.exitCode() == 2);
-        QVERIFY(QString::fromUtf8(nobody.readAllStandardError()).contains("Permission denied; unless another program holds it, join the group"));
+        const Run nobody = cli({"--port", stalling.path(), "blank"}, {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+        QVERIFY(nobody.status == 2 && nobody.errors.contains("Permission denied; unless another program holds it, join the group"));
         // Ctrl-C during a read leaves the target as it was and no scratch file beside it; a verify
         // run at once takes nothing of that stream.
         writeFile(at("chip.bin"), randomImage(32768));
         writeFile(at("out.bin"), "an older read");
         BoardProcess paced({"--paced", "--chip", at("chip.bin")});
-        QProcess reading;
-        reading.start(ROMIVO_CLI_TOOL, {"--port", paced.path(), "read", at("out.bin")});
-        QTest::qWait(1500);
-        ::kill(pid_t(reading.processId()), SIGINT);
-        QVERIFY(reading.waitForFinished(10000) && reading.exitCode() == 130);
-        const QString said = QString::fromUtf8(reading.readAllStandardOutput());
-        QVERIFY2(said.startsWith("read: interrupted after ") && said.endsWith(" bytes; " + at("out.bin") + " was not replaced\n"), qPrintable(said));
+        const auto interrupt = [](QProcess &p) { ::kill(pid_t(p.processId()), SIGINT); };
+        const Run reading = cli({"--port", paced.path(), "read", at("out.bin")}, {}, 1500, interrupt);
+        const QString said = reading.lines.join(u'|');
+        QVERIFY2(reading.status == 130 && said.startsWith("read: interrupted after ") && said.endsWith(" bytes; " + at("out.bin") + " was not replaced"), qPrintable(said));
         QCOMPARE(readFile(at("out.bin")), "an older read");
         QCOMPARE(QDir(dir.path()).entryList({"out.bin*"}, QDir::Files | QDir::Hidden), QStringList{"out.bin"});
         QCOMPARE(cli({"--port", paced.path(), "verify", at("chip.bin")}).status, 0);
         // The board going away during a write leaves a chip that is partly written.
-        const auto interrupt = [](QProcess &p) { ::kill(pid_t(p.processId()), SIGINT); };
         BoardProcess leaving({"--paced"});
-        const Run lost = interrupted({"--port", leaving.path(), "--no-check", "write", at("chip.bin")}, 1500, [&](QProcess &) { leaving.stop(); });
+        const Run lost = cli({"--port", leaving.path(), "--no-check", "write", at("chip.bin")}, {}, 1500, [&](QProcess &) { leaving.stop(); });
         QVERIFY2(lost.status == 1 && lost.lines.size() == 1 && lost.lines[0].startsWith("write: port lost; the chip is partly written [COLLEGAMENTO PERSO"),
                  qPrintable(lost.lines.join(u'|')));
         // Ctrl-C while waiting for the board; the board going away during a read, said at once.
-        const Run waiting = interrupted({"--port", "SIM", "--sim-fault", "no-dsr", "--wait-board", "60", "blank"}, 500, interrupt);
+        const Run waiting = cli({"--port", "SIM", "--sim-fault", "no-dsr", "--wait-board", "60", "blank"}, {}, 500, interrupt);
         QCOMPARE(waiting.status, 130);
         QCOMPARE(waiting.lines, QStringList{"wait: interrupted"});
         QProcess read;
@@ -401,8 +392,8 @@ private slots:
         BoardProcess evil({board, "--chip", writeFile(at("ff.bin"), erased()), "--log", at("evil.log"), "--save", at("evil-chip.bin")});
         QElapsedTimer clock;
         clock.start();
-        const Run write = interrupted({"--port", evil.path(), "--no-check", "write", writeFile(at("evil.bin"), image)}, qMax(interruptMs, 0),
-                                      [&](QProcess &p) { if (interruptMs >= 0) ::kill(pid_t(p.processId()), SIGINT); });
+        const Run write = cli({"--port", evil.path(), "--no-check", "write", writeFile(at("evil.bin"), image)}, {}, qMax(interruptMs, 0),
+                              [&](QProcess &p) { if (interruptMs >= 0) ::kill(pid_t(p.processId()), SIGINT); });
         QVERIFY2(write.status == status && write.lines.size() == 1 && QRegularExpression('^' + said + '$').match(write.lines[0]).hasMatch(),
                  qPrintable(write.lines.join(u'|')));
         // Stopped half-way, it ends only once the board has given the write up, so that the next

@@ -116,7 +116,7 @@ private slots:
         QCOMPARE(b.run(Press::Write, path).outcome, Outcome::Written);
         QCOMPARE(b.dataSends(), 4096);
         QCOMPARE(b.chip().contents(), chip);
-        QCOMPARE(Bench::contents(path), contents.isNull() ? QByteArray("") : contents);
+        QCOMPARE(readFile(path), contents.isNull() ? QByteArray("") : contents);
         QCOMPARE(b.run(Press::Verify, path).outcome, Outcome::Verified);
         QCOMPARE(b.run(Press::Write, path).outcome, Outcome::Written);  // the first write let its file go
     }
@@ -161,7 +161,7 @@ private slots:
             : OperatorMessage{Kind::Failure, Messages::text(MessageId::ReadInterrupted, {path, "Operation not permitted", 0}), "Romivo"};
         QCOMPARE(b.op.messages(), (QList<OperatorMessage>{{Kind::Question, question(Press::Read), "Romivo"}, said}));
         const QByteArray expected = format == ImageFormats::Format::Raw ? chip + before.mid(Chip::Size) : ImageExport::encode(chip, format, name);
-        QCOMPARE(Bench::contents(path), done ? expected : before);
+        QCOMPARE(readFile(path), done ? expected : before);
         QCOMPARE(QDir(b.dir.path()).entryList(QDir::Files), QStringList{name});  // nothing left beside it
         QVERIFY(b.idle());
         QCOMPARE(b.state.currentAddress, 32768);
@@ -221,8 +221,8 @@ private slots:
         QCOMPARE(b.sendsOf(NextBlock), 0);
         QCOMPARE(b.dataSends(), 0);
         if (running == Press::Read)  // every byte stored is in a raw file; a HEX file is as it was
-            QCOMPARE(Bench::contents(path), hex ? oldHex : erased(10));
-        QCOMPARE(Bench::contents(image), erased());
+            QCOMPARE(readFile(path), hex ? oldHex : erased(10));
+        QCOMPARE(readFile(image), erased());
     }
 
     void aStoppedWriteLeavesTheBoardToTheNextOperation_data()
@@ -299,7 +299,7 @@ private slots:
         QVERIFY(outcome == Outcome::NotStarted || b.op.messages().last().kind == Kind::Failure);
         QCOMPARE(b.port.sends().isEmpty(), outcome != Outcome::ReadInterrupted);
         QVERIFY(b.idle(press != Press::Write && outcome != Outcome::ReadInterrupted));
-        QVERIFY(locked ? Bench::contents(full) == old : outcome != Outcome::NotWritable || !QFile::exists(full));
+        QVERIFY(locked ? readFile(full) == old : outcome != Outcome::NotWritable || !QFile::exists(full));
     }
 
     void otherStatesLeaveNothingBehind()
@@ -338,7 +338,7 @@ private slots:
             }
         });
         QCOMPARE(b.run(Press::Read, target).outcome, Outcome::ReadDone);
-        QCOMPARE(Bench::contents(target), erased());
+        QCOMPARE(readFile(target), erased());
         // A write pressed with an empty box ends a running read or verify with its file still open;
         // the next read and verify must start all the same.
         b.press(Press::Verify, image);
@@ -349,7 +349,7 @@ private slots:
         QTest::qWait(50);  // what the board still streams is idle input now
         QCOMPARE(b.run(Press::Verify, image).outcome, Outcome::Verified);
         QCOMPARE(b.run(Press::Read, target).outcome, Outcome::ReadDone);
-        QCOMPARE(Bench::contents(target), erased());
+        QCOMPARE(readFile(target), erased());
     }
 };
 
