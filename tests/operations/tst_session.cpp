@@ -8,8 +8,6 @@
 #include <QBuffer>
 
 
-Q_DECLARE_METATYPE(Outcome)
-
 namespace {
 const QByteArray NextBlock = QByteArray::fromHex("ff471d");
 
@@ -33,102 +31,83 @@ struct Service : Bench {
 class TestSession : public QObject {
     Q_OBJECT
 private slots:
-    void writes_data()
-    {
-        QTest::addColumn<QString>("fault");
-        QTest::addColumn<int>("nextBlocks");  // next-block frames sent
-        QTest::addColumn<int>("dataSends");   // -1: some of the failing block's groups
-        QTest::newRow("whole, stray bytes ignored") << "stray=00FF41" << 64 << 4096;
-        QTest::newRow("0x62 inside block 5") << "0x62-during-block=5" << 5 << -1;
-        QTest::newRow("0x63 inside block 0") << "0x63-during-block=0" << 0 << -1;
-        // A failure or time-out in a block's wait ends the write there: no next-block frame, no group.
-        QTest::newRow("0x63 in place of block 5's ack") << "0x63-for-ack=5" << 5 << 6 * 64;
-        QTest::newRow("silent board") << "silent-after-block=0" << 0 << 64;
-        QTest::newRow("0x62 for block 63") << "0x62-for-ack=63" << 63 << 4096;
-        QTest::newRow("silent from block 63") << "silent-after-block=63" << 63 << 4096;
-    }
     void writes()
     {
-        QFETCH(QString, fault);
-        QFETCH(int, nextBlocks);
-        QFETCH(int, dataSends);
-        Bench b(fault);
-        b.port.board().sendUnasked(QByteArray::fromHex("00ff0a"));  // bytes that are not an answer change nothing
-        const QByteArray image = randomImage(Chip::Size, 11);
-        const bool whole = fault.startsWith("stray");
-        // The result is told while the progress still shows and the write's mode still holds.
-        QList<bool> concludedRunning;
-        QObject::connect(&b.session, &Session::concluded, [&] { concludedRunning << (b.progress.shown && b.state.rxMode == RxMode::Write); });
-        QElapsedTimer clock;
-        clock.start();
-        QCOMPARE(b.run([&] { b.session.write().write(image); }).outcome, whole ? Outcome::Written : Outcome::WriteFailed);
-        // A silent board is given up after half a second of waiting for its acknowledgement.
-        QVERIFY2(!fault.startsWith("silent") || (clock.elapsed() >= 500 && clock.elapsed() < 2500), qPrintable(QString::number(clock.elapsed())));
-        QCOMPARE(concludedRunning, QList<bool>{true});
-        QCOMPARE(b.sendsOf(NextBlock), nextBlocks);
-        if (dataSends < 0) {  // the group on its way when the failure came still went, nothing after it
-            const int groups = b.dataSends() - nextBlocks * 64;
-            QVERIFY2(groups >= 1 && groups < 64 && b.port.sends().last().size() == 8, qPrintable(QString::number(groups)));
-        } else {
-            QCOMPARE(b.dataSends(), dataSends);
-            QCOMPARE(b.port.sends().last(), whole ? NextBlock : image.mid(dataSends * 8 - 8, 8));
+        const struct { const char *name; QString fault; int nextBlocks, dataSends; } rows[] = {  // next-block frames, data sends
+            {"whole, stray bytes ignored", "stray=00FF41", 64, 4096},
+            {"0x62 inside block 5", "0x62-during-block=5", 5, -1},  // -1: some of the failing block's groups
+            {"0x63 inside block 0", "0x63-during-block=0", 0, -1},
+            // A failure or time-out in a block's wait ends the write there: no next-block frame, no group.
+            {"0x63 in place of block 5's ack", "0x63-for-ack=5", 5, 6 * 64}, {"silent board", "silent-after-block=0", 0, 64},
+            {"0x62 for block 63", "0x62-for-ack=63", 63, 4096}, {"silent from block 63", "silent-after-block=63", 63, 4096}};
+        for (const auto &[name, fault, nextBlocks, dataSends] : rows) {
+            const auto where = qScopeGuard([name = name] { if (QTest::currentTestFailed()) qWarning("in the row %s", name); });
+            Bench b(fault);
+            b.port.board().sendUnasked(QByteArray::fromHex("00ff0a"));  // bytes that are not an answer change nothing
+            const QByteArray image = randomImage(Chip::Size, 11);
+            const bool whole = fault.startsWith("stray");
+            // The result is told while the progress still shows and the write's mode still holds.
+            QList<bool> concludedRunning;
+            QObject::connect(&b.session, &Session::concluded, [&] { concludedRunning << (b.progress.shown && b.state.rxMode == RxMode::Write); });
+            QElapsedTimer clock;
+            clock.start();
+            QCOMPARE(b.run([&] { b.session.write().write(image); }).outcome, whole ? Outcome::Written : Outcome::WriteFailed);
+            // A silent board is given up after half a second of waiting for its acknowledgement.
+            QVERIFY2(!fault.startsWith("silent") || (clock.elapsed() >= 500 && clock.elapsed() < 2500), qPrintable(QString::number(clock.elapsed())));
+            QCOMPARE(concludedRunning, QList<bool>{true});
+            QCOMPARE(b.sendsOf(NextBlock), nextBlocks);
+            if (dataSends < 0) {  // the group on its way when the failure came still went, nothing after it
+                const int groups = b.dataSends() - nextBlocks * 64;
+                QVERIFY2(groups >= 1 && groups < 64 && b.port.sends().last().size() == 8, qPrintable(QString::number(groups)));
+            } else {
+                QCOMPARE(b.dataSends(), dataSends);
+                QCOMPARE(b.port.sends().last(), whole ? NextBlock : image.mid(dataSends * 8 - 8, 8));
+            }
+            QByteArray wire = QByteArray::fromHex("ff471c");  // every block before the failing one, whole
+            for (int block = 0; block < nextBlocks; ++block)
+                wire += image.mid(block * Frame::BlockSize, Frame::BlockSize) + NextBlock;
+            QVERIFY(b.port.sends().join().startsWith(wire));
+            // The board programmed nothing past the failing block, nor took anything for commands.
+            QCOMPARE(b.port.board().protocolErrors(), QStringList());
+            const int failing = whole ? 64 : nextBlocks;
+            QCOMPARE(b.chip().contents().left(failing * Frame::BlockSize), image.left(failing * Frame::BlockSize));
+            QCOMPARE(b.chip().contents().mid((failing + 1) * Frame::BlockSize), erased(qMax(0, Chip::Size - (failing + 1) * Frame::BlockSize)));
+            QVERIFY(b.progress.refreshed.size() == 1 && (!whole || b.progress.refreshed.first() == 32760));
+            QVERIFY(b.idle() && b.op.events().isEmpty());
         }
-        QByteArray wire = QByteArray::fromHex("ff471c");  // every block before the failing one, whole
-        for (int block = 0; block < nextBlocks; ++block)
-            wire += image.mid(block * Frame::BlockSize, Frame::BlockSize) + NextBlock;
-        QVERIFY(b.port.sends().join().startsWith(wire));
-        // The board programmed nothing past the failing block, nor took anything for commands.
-        QCOMPARE(b.port.board().protocolErrors(), QStringList());
-        const int failing = whole ? 64 : nextBlocks;
-        QCOMPARE(b.chip().contents().left(failing * Frame::BlockSize), image.left(failing * Frame::BlockSize));
-        QCOMPARE(b.chip().contents().mid((failing + 1) * Frame::BlockSize), erased(qMax(0, Chip::Size - (failing + 1) * Frame::BlockSize)));
-        QVERIFY(b.progress.refreshed.size() == 1 && (!whole || b.progress.refreshed.first() == 32760));
-        QVERIFY(b.idle() && b.op.events().isEmpty());
     }
 
-    void checks_data()
-    {
-        // A verify or a blank check against a chip with at most one location that differs.
-        QTest::addColumn<bool>("blank");
-        QTest::addColumn<int>("differs");    // -1: none
-        QTest::addColumn<QString>("fault");  // of the board; none: reads of 777 bytes
-        for (bool blank : {false, true}) {
-            const char *name = blank ? "blank" : "verify";
-            QTest::addRow("%s, equal", name) << blank << -1 << "";
-            QTest::addRow("%s, 5 surplus bytes not compared", name) << blank << -1 << "long-stream=5";
-            for (int at : {0, 17, 32767})
-                QTest::addRow("%s, differs at %d", name, at) << blank << at << "";
-        }
-    }
     void checks()
     {
-        QFETCH(bool, blank);
-        QFETCH(int, differs);
-        QFETCH(QString, fault);
-        Bench b(fault);
-        b.port.line().setReadChunk(fault.isEmpty() ? 777 : 40000);
-        QByteArray image = blank ? erased() : randomImage(Chip::Size, 8);
-        b.chip().load(image);
-        if (differs >= 0 && blank)
-            b.chip().program(differs, 0x7F);
-        if (differs >= 0 && !blank) {
-            image[differs] = char(image.at(differs) ^ 0x01);
-            image[qMin(differs + 100, 32767)] = char(0x00);  // a later difference is never reported
-        }
-        QList<bool> concludedShown;  // a verify's difference is told before its progress goes
-        QObject::connect(&b.session, &Session::concluded, [&] { concludedShown << b.progress.shown; });
-
-        const OperationResult result = b.run([&] { blank ? b.session.check().blankCheck() : b.session.check().verify(image); });
-        const Outcome expected = differs < 0 ? (blank ? Outcome::Blank : Outcome::Verified) : (blank ? Outcome::NotBlank : Outcome::Differs);
-        QCOMPARE(result.outcome, expected);
-        QCOMPARE(result.location, differs < 0 ? Chip::Size : differs);
-        QCOMPARE(result.chipByte, differs < 0 ? -1 : quint8(b.chip().contents().at(differs)));
-        QTest::qWait(50);
-        QCOMPARE(concludedShown, QList<bool>{!blank && differs >= 0});
-        // The stop byte after the first difference, and only then; the rest is not awaited.
-        QCOMPARE(b.port.sends(), differs < 0 ? QList<QByteArray>{streamFrame()} : (QList<QByteArray>{streamFrame(), stopByte()}));
-        QCOMPARE(b.port.board().streamsStopped(), differs < 0 || differs == 32767 ? 0 : 1);
-        QVERIFY(b.idle() && !b.state.errorFound);
+        // A verify or a blank check against a chip with at most one location that differs; reads of
+        // 777 bytes, or one read with the board's surplus.
+        for (const bool blank : {false, true})
+            for (const auto &[differs, fault] : {std::pair{-1, ""}, {-1, "long-stream=5"}, {0, ""}, {17, ""}, {32767, ""}}) {
+                const auto where = qScopeGuard([&] { if (QTest::currentTestFailed()) qWarning("blank %d, differs at %d, %s", blank, differs, fault); });
+                Bench b(fault);
+                b.port.line().setReadChunk(*fault ? 40000 : 777);
+                QByteArray image = blank ? erased() : randomImage(Chip::Size, 8);
+                b.chip().load(image);
+                if (differs >= 0 && blank)
+                    b.chip().program(differs, 0x7F);
+                if (differs >= 0 && !blank) {
+                    image[differs] = char(image.at(differs) ^ 0x01);
+                    image[qMin(differs + 100, 32767)] = char(0x00);  // a later difference is never reported
+                }
+                QList<bool> concludedShown;  // a verify's difference is told before its progress goes
+                QObject::connect(&b.session, &Session::concluded, [&] { concludedShown << b.progress.shown; });
+                const OperationResult result = b.run([&] { blank ? b.session.check().blankCheck() : b.session.check().verify(image); });
+                const Outcome expected = differs < 0 ? (blank ? Outcome::Blank : Outcome::Verified) : (blank ? Outcome::NotBlank : Outcome::Differs);
+                QCOMPARE(result.outcome, expected);
+                QCOMPARE(result.location, differs < 0 ? Chip::Size : differs);
+                QCOMPARE(result.chipByte, differs < 0 ? -1 : quint8(b.chip().contents().at(differs)));
+                QTest::qWait(50);
+                QCOMPARE(concludedShown, QList<bool>{!blank && differs >= 0});
+                // The stop byte after the first difference, and only then; the rest is not awaited.
+                QCOMPARE(b.port.sends(), differs < 0 ? QList<QByteArray>{streamFrame()} : (QList<QByteArray>{streamFrame(), stopByte()}));
+                QCOMPARE(b.port.board().streamsStopped(), differs < 0 || differs == 32767 ? 0 : 1);
+                QVERIFY(b.idle() && !b.state.errorFound);
+            }
     }
 
     void bytesInTheAbortYield()

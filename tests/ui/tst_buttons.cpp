@@ -168,89 +168,71 @@ private slots:
         QCOMPARE(b.port.sends(), QList<QByteArray>{streamFrame()});
     }
 
-    void pressesWhileRunning_data()
+    void pressesWhileRunning()
     {
         // A board whose stream stops short keeps every stream running until a press stops it: the
         // board is told to stop, and the press starts nothing. A write gets no stop byte (0x63 would
         // be image data); a press that takes the write's receive mode stops it before it sends.
-        QTest::addColumn<Press>("running");
-        QTest::addColumn<Press>("pressed");
-        QTest::addColumn<QList<int>>("outcomes");
-        QTest::addColumn<int>("questions");
-        QTest::addColumn<QString>("target");  // the read's
         const QList<int> stopped{int(Outcome::Stopped)}, failed{int(Outcome::WriteFailed)};
-        QTest::newRow("read, then read") << Press::Read << Press::Read << stopped << 2 << "letto.bin";
-        QTest::newRow("read into a HEX file, then read") << Press::Read << Press::Read << stopped << 2 << "letto.hex";
-        QTest::newRow("read, then verify") << Press::Read << Press::Verify << stopped << 1 << "letto.bin";
-        QTest::newRow("verify, then read") << Press::Verify << Press::Read << stopped << 1 << "letto.bin";
-        QTest::newRow("verify, then blank check") << Press::Verify << Press::Blank << stopped << 0 << "";
-        QTest::newRow("blank check, then verify") << Press::Blank << Press::Verify << stopped << 0 << "";
-        QTest::newRow("write, then blank check") << Press::Write << Press::Blank << failed << 1 << "";
-        QTest::newRow("write, then write") << Press::Write << Press::Write << (QList<int>{int(Outcome::NotStarted)} + failed) << 2 << "";
-    }
-    void pressesWhileRunning()
-    {
-        QFETCH(Press, running);
-        QFETCH(Press, pressed);
-        QFETCH(QList<int>, outcomes);
-        QFETCH(int, questions);
-        QFETCH(QString, target);
-        const bool write = running == Press::Write, hex = target.endsWith(".hex");
-        Buttons b(write ? "" : "short-stream=10");
-        const QByteArray oldHex = ImageExport::intelHex(randomImage(Chip::Size, 4));
-        const QString image = b.file("ff.bin", erased()), path = hex ? b.file(target, oldHex) : b.path(target);
-        auto pathFor = [&](Press p) { return p == Press::Read ? path : image; };
-        if (write) {  // served in the write's first event-loop pass, as a click would be
-            QTimer::singleShot(0, [&] { b.press(pressed, pathFor(pressed)); });
-            b.press(running, image);
-        } else {
-            b.press(running, pathFor(running));
-            QVERIFY(QTest::qWaitFor([&] { return b.state.currentAddress == 10; }));
-            QTest::qWait(50);
-            QVERIFY(b.outcomes.isEmpty() && !b.idle());
-            b.press(pressed, pathFor(pressed));
+        const struct { Press running, pressed; QList<int> outcomes; int questions; QString target; } rows[] = {  // the read's target
+            {Press::Read, Press::Read, stopped, 2, "letto.bin"}, {Press::Read, Press::Read, stopped, 2, "letto.hex"},
+            {Press::Read, Press::Verify, stopped, 1, "letto.bin"}, {Press::Verify, Press::Read, stopped, 1, "letto.bin"},
+            {Press::Verify, Press::Blank, stopped, 0, ""}, {Press::Blank, Press::Verify, stopped, 0, ""},
+            {Press::Write, Press::Blank, failed, 1, ""}, {Press::Write, Press::Write, QList<int>{int(Outcome::NotStarted)} + failed, 2, ""}};
+        for (const auto &[running, pressed, outcomes, questions, target] : rows) {
+            const auto where = qScopeGuard([&] { if (QTest::currentTestFailed()) qWarning("%d, then %d", int(running), int(pressed)); });
+            const bool write = running == Press::Write, hex = target.endsWith(".hex");
+            Buttons b(write ? "" : "short-stream=10");
+            const QByteArray oldHex = ImageExport::intelHex(randomImage(Chip::Size, 4));
+            const QString image = b.file("ff.bin", erased()), path = hex ? b.file(target, oldHex) : b.path(target);
+            auto pathFor = [&](Press p) { return p == Press::Read ? path : image; };
+            if (write) {  // served in the write's first event-loop pass, as a click would be
+                QTimer::singleShot(0, [&] { b.press(pressed, pathFor(pressed)); });
+                b.press(running, image);
+            } else {
+                b.press(running, pathFor(running));
+                QVERIFY(QTest::qWaitFor([&] { return b.state.currentAddress == 10; }));
+                QTest::qWait(50);
+                QVERIFY(b.outcomes.isEmpty() && !b.idle());
+                b.press(pressed, pathFor(pressed));
+            }
+            QCOMPARE(b.outcomes, outcomes);
+            QStringList boxes(questions, question(running));
+            if (write)
+                boxes << "ERRORE";
+            QCOMPARE(b.op.texts(), boxes);
+            QVERIFY(b.idle());
+            QCOMPARE(b.sendsOf(stopByte()), write ? 0 : 1);
+            QCOMPARE(b.sendsOf(streamFrame()), write ? 0 : 1);
+            QCOMPARE(b.sendsOf(NextBlock), 0);
+            QCOMPARE(b.dataSends(), 0);
+            if (running == Press::Read)  // every byte stored is in a raw file; a HEX file is as it was
+                QCOMPARE(readFile(path), hex ? oldHex : erased(10));
+            QCOMPARE(readFile(image), erased());
         }
-        QCOMPARE(b.outcomes, outcomes);
-        QStringList boxes(questions, question(running));
-        if (write)
-            boxes << "ERRORE";
-        QCOMPARE(b.op.texts(), boxes);
-        QVERIFY(b.idle());
-        QCOMPARE(b.sendsOf(stopByte()), write ? 0 : 1);
-        QCOMPARE(b.sendsOf(streamFrame()), write ? 0 : 1);
-        QCOMPARE(b.sendsOf(NextBlock), 0);
-        QCOMPARE(b.dataSends(), 0);
-        if (running == Press::Read)  // every byte stored is in a raw file; a HEX file is as it was
-            QCOMPARE(readFile(path), hex ? oldHex : erased(10));
-        QCOMPARE(readFile(image), erased());
     }
 
-    void aStoppedWriteLeavesTheBoardToTheNextOperation_data()
-    {
-        QTest::addColumn<int>("stopAfter");  // groups sent when the stopping press comes
-        QTest::newRow("while the write waits for a quiet line") << 0;
-        QTest::newRow("in the middle of block 0") << 10;
-    }
     void aStoppedWriteLeavesTheBoardToTheNextOperation()
     {
         // Before the write has started, a second press in the same pass starts a blank check, whose
         // start the write must not take for its own. Half-way through a block, the board takes what
         // comes for image data until it gives the write up: the next stream frame must not be programmed.
-        QFETCH(int, stopAfter);
-        Buttons b;
-        const QByteArray image = randomImage(Chip::Size, 5);
-        QTimer pass;  // once every event-loop pass
-        QObject::connect(&pass, &QTimer::timeout, [&] {
-            if (b.dataSends() == stopAfter && pass.isActive())
-                pass.stop(), b.press(Press::Blank), stopAfter == 0 ? b.press(Press::Blank) : void();
-        });
-        pass.start(0);
-        b.press(Press::Write, b.file("rom.bin", image));
-        const int sent = stopAfter * 8;
-        QCOMPARE(b.op.texts(), (QStringList{question(Press::Write), "ERRORE"}));
-        QCOMPARE(b.sendsOf(writeStartFrame()), sent == 0 ? 0 : 1);
-        QCOMPARE(b.run(Press::Blank).outcome, sent == 0 ? Outcome::Blank : Outcome::NotBlank);
-        QCOMPARE(b.chip().contents(), image.left(sent) + erased(Chip::Size - sent));
+        for (const int stopAfter : {0, 10}) {  // groups sent when the stopping press comes
+            Buttons b;
+            const QByteArray image = randomImage(Chip::Size, 5);
+            QTimer pass;  // once every event-loop pass
+            QObject::connect(&pass, &QTimer::timeout, [&] {
+                if (b.dataSends() == stopAfter && pass.isActive())
+                    pass.stop(), b.press(Press::Blank), stopAfter == 0 ? b.press(Press::Blank) : void();
+            });
+            pass.start(0);
+            b.press(Press::Write, b.file("rom.bin", image));
+            const int sent = stopAfter * 8;
+            QCOMPARE(b.op.texts(), (QStringList{question(Press::Write), "ERRORE"}));
+            QCOMPARE(b.sendsOf(writeStartFrame()), sent == 0 ? 0 : 1);
+            QCOMPARE(b.run(Press::Blank).outcome, sent == 0 ? Outcome::Blank : Outcome::NotBlank);
+            QCOMPARE(b.chip().contents(), image.left(sent) + erased(Chip::Size - sent));
+        }
     }
 
     void filesThatCannotBeUsed_data()
