@@ -1,0 +1,13 @@
+// The program's side of the line: command frames FF argument code, the block-acknowledged write
+// and the whole-chip stream.
+#pragma once
+
+#include <stdint.h>
+
+void protocol_init(void);
+void protocol_byte(uint8_t byte);
+// Bytes were lost on the way in.
+void protocol_loss(void);
+// Work that needs no byte: the next stream byte, the end of a quiet line. Returns nonzero while
+// there is more to do before sleeping.
+uint8_t protocol_work(void);

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "EpromModel.h"
+#include "VcdTrace.h"
+
+#include <QByteArray>
+#include <cstdint>
+#include <functional>
+
+struct avr_t;
+struct avr_irq_t;
+
+// The reference board around the simulated ATmega328P: two 74HC595 shifting the address in,
+// the 27C256 on the data pins, CE, OE and the two supply switches, and the serial adapter's
+// TXD, RXD, DTR and DSR lines.
+class BoardWiring {
+public:
+    BoardWiring(avr_t *avr, EpromModel &chip, VcdTrace &trace);
+
+    // Bytes from the program, delivered to the UART one line time apart.
+    void fromProgram(const QByteArray &bytes);
+    qsizetype waitingTowardsBoard() const { return m_towardsBoard.size() - m_fed; }
+    // The adapter asserts DTR while the program holds the port open.
+    void setDtr(bool asserted);
+
+    std::function<void(std::uint8_t)> onSent;      // the firmware sent a byte
+    std::function<void(std::uint8_t)> onReceived;  // a byte reached the firmware's UART
+    std::function<void(bool)> onDsr;               // the DSR output changed level
+
+private:
+    struct Hook {
+        BoardWiring *wiring;
+        int port; // 0 B, 1 C, 2 D
+        bool direction;
+    };
+    static void portWritten(avr_irq_t *irq, std::uint32_t value, void *param);
+    static void uartOutput(avr_irq_t *irq, std::uint32_t value, void *param);
+    static std::uint64_t feedLine(avr_t *avr, std::uint64_t when, void *param);
+    static std::uint64_t showOutput(avr_t *avr, std::uint64_t when, void *param);
+
+    void pinsChanged();
+    void driveDataPins();
+    void recordTrace();
+
+    avr_t *m_avr;
+    EpromModel &m_chip;
+    VcdTrace &m_trace;
+    Hook m_hooks[6];
+    std::uint8_t m_port[3] = {};
+    std::uint8_t m_ddr[3] = {};
+    std::uint16_t m_shift = 0;
+    std::uint16_t m_latched = 0;
+    bool m_clock = false;
+    bool m_latch = false;
+    bool m_dsr = true; // the adapter's input idles high
+    avr_irq_t *m_dataPins[8] = {};
+    avr_irq_t *m_dtrPin = nullptr;
+    avr_irq_t *m_uartIn = nullptr;
+    QByteArray m_towardsBoard;
+    qsizetype m_fed = 0;
+};

@@ -1,0 +1,87 @@
+#include "PtyLine.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+// A program that stops reading must not make the board's output grow without end.
+constexpr qsizetype MaxPending = 64 * 1024;
+}
+
+PtyLine::~PtyLine()
+{
+    if (m_master >= 0)
+        ::close(m_master);
+}
+
+bool PtyLine::open(QString *error)
+{
+    auto fail = [&](const char *what) {
+        *error = QStringLiteral("%1: %2").arg(QLatin1String(what), QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    };
+    m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (m_master < 0)
+        return fail("posix_openpt");
+    if (::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0)
+        return fail("grantpt/unlockpt");
+    const char *name = ::ptsname(m_master);
+    if (!name)
+        return fail("ptsname");
+    m_slavePath = QString::fromLocal8Bit(name);
+    // Opened and closed once, so that the master reports a hang-up until a program opens it.
+    const int slave = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (slave < 0)
+        return fail("open slave");
+    termios raw{};
+    if (::tcgetattr(slave, &raw) == 0) {
+        ::cfmakeraw(&raw);
+        ::cfsetspeed(&raw, B19200);
+        ::tcsetattr(slave, TCSANOW, &raw);
+    }
+    ::close(slave);
+    return true;
+}
+
+QByteArray PtyLine::wait(qint64 timeoutUs)
+{
+    pollfd fd{m_master, short(POLLIN | (m_pending.isEmpty() ? 0 : POLLOUT)), 0};
+    const timespec limit{time_t(timeoutUs / 1000000), long(timeoutUs % 1000000) * 1000};
+    ::ppoll(&fd, 1, &limit, nullptr);
+    m_held = !(fd.revents & POLLHUP);
+    if (!m_held) {
+        // A hung-up master is always ready: sleep instead.
+        ::nanosleep(&limit, nullptr);
+        return {};
+    }
+    flush();
+    if (!(fd.revents & POLLIN))
+        return {};
+    char buffer[4096];
+    const ssize_t count = ::read(m_master, buffer, sizeof buffer);
+    return count > 0 ? QByteArray(buffer, qsizetype(count)) : QByteArray();
+}
+
+void PtyLine::send(const QByteArray &bytes)
+{
+    const qsizetype room = MaxPending - m_pending.size();
+    m_pending.append(bytes.left(room));
+    m_dropped += bytes.size() - qMin(room, bytes.size());
+    flush();
+}
+
+void PtyLine::flush()
+{
+    while (!m_pending.isEmpty()) {
+        const ssize_t written = ::write(m_master, m_pending.constData(), size_t(m_pending.size()));
+        if (written <= 0)
+            break;
+        m_pending.remove(0, qsizetype(written));
+    }
+}
