@@ -4,13 +4,14 @@
 
 #include <csignal>
 
-// romivo-board started for one test: the pseudo-terminal it serves, ended with the test.
+// romivo-board (or another board on a pseudo-terminal) started for one test: the terminal it
+// serves, ended with the test.
 class BoardProcess {
 public:
-    explicit BoardProcess(const QStringList &arguments = {})
+    explicit BoardProcess(const QStringList &arguments = {}, const QString &program = QStringLiteral(ROMIVO_BOARD_TOOL))
     {
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start(QStringLiteral(ROMIVO_BOARD_TOOL), arguments);
+        m_process.start(program, arguments);
         while (!m_process.canReadLine() && m_process.waitForReadyRead(5000)) {
         }
         m_path = QString::fromLocal8Bit(m_process.readLine()).trimmed();

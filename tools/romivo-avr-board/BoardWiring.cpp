@@ -1,5 +1,7 @@
 #include "BoardWiring.h"
 
+#include <cstring>
+
 extern "C" {
 #include <avr_ioport.h>
 #include <avr_uart.h>
@@ -48,6 +50,10 @@ BoardWiring::BoardWiring(avr_t *avr, EpromModel &chip, VcdTrace &trace)
     std::uint32_t flags = 0; // no console echo, no host sleeping while the firmware polls
     avr_ioctl(avr, AVR_IOCTL_UART_SET_FLAGS('0'), &flags);
     m_uartIn = avr_io_getirq(avr, AVR_IOCTL_UART_GETIRQ('0'), UART_IRQ_INPUT);
+    for (avr_io_t *io = avr->io_port; io; io = io->next) {
+        if (std::strcmp(io->kind, "uart") == 0 && reinterpret_cast<avr_uart_t *>(io)->name == '0')
+            m_uart = reinterpret_cast<avr_uart_t *>(io);
+    }
     avr_irq_register_notify(avr_io_getirq(avr, AVR_IOCTL_UART_GETIRQ('0'), UART_IRQ_OUTPUT), uartOutput, this);
     recordTrace();
 }
@@ -60,6 +66,17 @@ void BoardWiring::setDtr(bool asserted)
     external.value = asserted ? 0 : 1 << DtrIn;
     avr_ioctl(m_avr, AVR_IOCTL_IOPORT_SET_EXTERNAL('C'), &external);
     avr_raise_irq(m_dtrPin, asserted ? 0 : 1);
+}
+
+// libsimavr 1.6 counts a parity bit in every frame, parity or not: 11 bits where 8N1 has 10, so its
+// line would run 9 % slow in both directions.
+void BoardWiring::keepLineTiming()
+{
+    if (!m_uart)
+        return;
+    const std::uint32_t divisor = avr_regbit_get(m_avr, m_uart->ubrrl) | (avr_regbit_get(m_avr, m_uart->ubrrh) << 8);
+    const std::uint64_t cyclesPerBit = (divisor + 1) * (avr_regbit_get(m_avr, m_uart->u2x) ? 8 : 16);
+    m_uart->cycles_per_byte = cyclesPerBit * 10;
 }
 
 void BoardWiring::fromProgram(const QByteArray &bytes)

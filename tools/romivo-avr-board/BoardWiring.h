@@ -9,6 +9,7 @@
 
 struct avr_t;
 struct avr_irq_t;
+struct avr_uart_t;
 
 // The reference board around the simulated ATmega328P: two 74HC595 shifting the address in,
 // the 27C256 on the data pins, CE, OE and the two supply switches, and the serial adapter's
@@ -22,6 +23,8 @@ public:
     qsizetype waitingTowardsBoard() const { return m_towardsBoard.size() - m_fed; }
     // The adapter asserts DTR while the program holds the port open.
     void setDtr(bool asserted);
+    // Keeps the UART's byte time that of 8N1 (call after the firmware may have set its speed).
+    void keepLineTiming();
 
     std::function<void(std::uint8_t)> onSent;      // the firmware sent a byte
     std::function<void(std::uint8_t)> onReceived;  // a byte reached the firmware's UART
@@ -56,6 +59,7 @@ private:
     avr_irq_t *m_dataPins[8] = {};
     avr_irq_t *m_dtrPin = nullptr;
     avr_irq_t *m_uartIn = nullptr;
+    avr_uart_t *m_uart = nullptr;
     QByteArray m_towardsBoard;
     qsizetype m_fed = 0;
 };

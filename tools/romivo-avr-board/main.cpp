@@ -149,6 +149,7 @@ int main(int argc, char *argv[])
     bool running = true;
     while (!endRequested && running) {
         running = machine.catchUp();
+        board.keepLineTiming();
         const QByteArray bytes = line.wait(machine.aheadUs());
         if (line.programHoldsPort() != held) {
             held = line.programHoldsPort();
@@ -156,7 +157,8 @@ int main(int argc, char *argv[])
         }
         if (!bytes.isEmpty())
             board.fromProgram(bytes);
-        log.flush();
+        if (log.isOpen())
+            log.flush();
     }
 
     QTextStream err(stderr);
