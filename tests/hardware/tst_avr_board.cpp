@@ -79,6 +79,8 @@ private slots:
         QCOMPARE(readFile(at("chip.bin")), image);
         // One write-start frame: the refused image never reached the board.
         QCOMPARE(receivedByBoard(at("wire.log")).bytes.count(QByteArray::fromHex("ff471c")), 1);
+        // DSR toggled once the firmware was ready, then once for each of the five opens (DTR).
+        QCOMPARE(readFile(at("wire.log")).count(" DSR "), 2 + 5);
     }
 
     void aCellThatNeverPrograms()
