@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The reference board's timing, in its own simulated time: how long after a block's last byte its
 // acknowledgement leaves the board, and what that leaves of the program's 500 ms, for cells that
 // take one pulse and for cells that take one to four; and a read's bytes per second against the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Times the four whole-chip operations against the line-rate limit: the paced in-process board,
 // the real serial path against romivo-board --paced on a pseudo-terminal, and the unpaced board.
 // romivo-bench [--json] [--board PATH-TO-romivo-board] [--only sim-paced|pty-paced|sim-fast]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The reference board's wiring, as the firmware drives it.
 #pragma once
 

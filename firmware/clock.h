@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A free-running tick for quiet times, and a way to sleep until one has passed.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The 27C256 in its socket: address, data lines, CE/OE and the programming supplies.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Firmware of the reference programmer board: an ATmega328P at 16 MHz, two 74HC595 for the
 // address and a 27C256 in the socket with switched programming supplies.
 #include "board.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's side of the line: command frames FF argument code, the block-acknowledged write
 // and the whole-chip stream.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The line to the program: 19,200 baud 8N1, received by interrupt into a ring buffer that
 // holds more than a whole block, sent from a short ring so a stop takes effect at once.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Romivo: programs, reads, verifies and blank-checks a 27C256 EPROM on a programmer board.
 #include "board/SelectingSerialControl.h"
 #include "operations/Session.h"
@@ -13,6 +14,9 @@ int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("romivo"));
+    QApplication::setApplicationVersion(QStringLiteral(ROMIVO_VERSION));
+    // Wayland matches the window to its desktop entry, and so to its name and icon, by this.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.romivo.Romivo"));
     // The style that paints a button's background colour, on every platform.
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "board/Eprom27C256.h"
 
 Eprom27C256::Eprom27C256() : m_cells(Chip::Size, Chip::Erased) {}

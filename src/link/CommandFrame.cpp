@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "link/CommandFrame.h"
 
 std::optional<QByteArray> commandFrame(int argument, std::uint8_t code)

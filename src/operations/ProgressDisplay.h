@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The progress window as the operations drive it: its refresh timer, its visibility, and one

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's menu, controls and tab order, placed as fixed geometry in twips: nothing is
 // laid out again when the window is resized, and a smaller window clips at its right and bottom.
 #include "ui/Form1.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The software board as the program and romivo-board meet it: programming and the stream, the
 // service commands, bad input, the faults it can be told to show, and its bounds.
 #include "board/BoardLine.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real serial control against romivo-board on a pseudo-terminal (or a terminal of the test's
 // own): what the board receives and when, a far end that goes away, and the stream operations at
 // the line rate, stopped and started again at once.

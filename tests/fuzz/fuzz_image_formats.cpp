@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Intel HEX and S-record readers over any file contents: the first byte picks the reader.
 #include "operations/ImageFormats.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program against the reference board: its firmware on a simulated ATmega328P with the shift
 // registers and a 27C256 that checks every programming figure, on a pseudo-terminal at the line's
 // pace. romivo-cli does the whole-chip operations, the window's session the service commands. The

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The receive dispatcher over a port whose far end is the test, and the port box's rule.
 #include "operations/OperationState.h"
 #include "link/PortName.h"

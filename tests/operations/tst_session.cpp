@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The whole-chip operations and the service commands through one Session over the software board:
 // outcomes, the bytes on the wire and the moment each result is told; and the number reader that
 // turns the service panel's boxes into frames.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Seeded random histories of clicks, typed texts, answers, board faults and files played on the
 // main window over the software board, checking after every action what must always hold, then
 // recovering to a correct write and verify. ROMIVO_SOAK_HISTORIES, ROMIVO_SOAK_LENGTH and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // romivo-cli as a script runs it: exit statuses, printed messages, the simulated chip kept between
 // runs, and romivo-board on a pseudo-terminal that stalls, goes away or is interrupted.
 #include "BoardProcess.h"

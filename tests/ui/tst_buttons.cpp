@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The four whole-chip buttons through the main window, over the software board: the question, the
 // file-name box's file and its rules, the boxes and the beep in their order, the files left behind,
 // and a press while something runs.

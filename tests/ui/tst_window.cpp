@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window through its widgets: connecting, the port's troubles, focus, appearance, the
 // service panel's buttons, the progress window and the file lists with the file-name box.
 #include "BoardProcess.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // romivo-avr-board: the reference board's firmware on a simulated ATmega328P, with its shift
 // registers and a 27C256, served on a pseudo-terminal at the line's own pace.
 #include "AvrMachine.h"
@@ -49,6 +50,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("romivo-avr-board"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(ROMIVO_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
@@ -59,6 +61,7 @@ int main(int argc, char *argv[])
         "On exit it reports how far the simulation fell behind the wall clock and every timing or\n"
         "level the firmware broke; the exit status is 1 if there was any."));
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption firmware(QStringLiteral("firmware"),
         QStringLiteral("The firmware ELF file (default: the one built with this program)."), QStringLiteral("FILE"),
         QStringLiteral(ROMIVO_FIRMWARE_ELF));

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // romivo-board: the software programmer board on a pseudo-terminal.
 #include "PtyBoardServer.h"
 #include "../common/TerminationSignals.h"
@@ -26,6 +27,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("romivo-board"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(ROMIVO_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
@@ -34,6 +36,7 @@ int main(int argc, char *argv[])
         "Faults (--fault NAME[=VALUE], repeatable):\n  ")
         + BoardFaults::help().join(QStringLiteral("\n  ")));
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption paced(QStringLiteral("paced"),
         QStringLiteral("Run both directions at the line rate of 19,200 baud (1,920 bytes a second)."));
     const QCommandLineOption chip(QStringLiteral("chip"),

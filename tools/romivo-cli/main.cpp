@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // romivo-cli: the desktop program's operations from a script.
 #include "CliRunner.h"
 #include "../common/TerminationSignals.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Draws the window's logo, a small green 9-pin serial connector under a row of ones and zeros,
 // and saves it as a 50 x 31 JPEG: romivo-logo OUTPUT.jpg
 #include <QCoreApplication>
