@@ -2,13 +2,12 @@
 #include "operations/ImageWrite.h"
 
 #include "link/CommandFrame.h"
-#include "operations/ReceiveDispatcher.h"
 #include "link/SerialControl.h"
 #include "operations/ProgressDisplay.h"
+#include "operations/ReceiveDispatcher.h"
 #include "operations/StreamStart.h"
 
 #include <QCoreApplication>
-#include <QTimer>
 
 ImageWrite::ImageWrite(OperationContext context, ReceiveDispatcher &dispatcher, QObject *parent)
     : QObject(parent), m_context(context)
@@ -16,21 +15,30 @@ ImageWrite::ImageWrite(OperationContext context, ReceiveDispatcher &dispatcher, 
     m_timerWaitAck.setObjectName(QStringLiteral("timerWaitAck"));
     m_timerWaitAck.setInterval(500);
     connect(&m_timerWaitAck, &QTimer::timeout, this, &ImageWrite::timerWaitAck_Timer);
+    m_pump.setSingleShot(true);
+    m_pump.setInterval(0);
+    connect(&m_pump, &QTimer::timeout, this, &ImageWrite::step);
+    m_giveUp.setSingleShot(true);
+    connect(&m_giveUp, &QTimer::timeout, this, [this] {
+        m_gaveUp = true;
+        wake();
+    });
+    connect(&m_context.stream, &StreamStart::quiet, this, &ImageWrite::wake);
     dispatcher.setHandling(RxMode::Write, [this](const QByteArray &bytes) { receive(bytes); });
 }
 
 void ImageWrite::write(const QByteArray &image)
 {
-    const Outcome outcome = stream(Chip::padded(image));
-    m_context.conclude({outcome});
-    end();
-    m_context.announce({outcome});
+    start(image);
+    // Each pass sleeps until an event comes; the write always has a timer armed, so it ends.
+    while (running())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
-Outcome ImageWrite::stream(const QByteArray &image)
+void ImageWrite::start(const QByteArray &image)
 {
     OperationState &state = m_context.state;
-
+    m_image = Chip::padded(image);
     state.reset_bufRx();
     m_context.port.discardInput();
     state.rxMode = RxMode::Write;
@@ -41,39 +49,110 @@ Outcome ImageWrite::stream(const QByteArray &image)
     ++state.started;
     progressOn(m_context.progress);
     m_opensAtStart = m_context.port.opens();
-    if (m_context.stream.awaitQuiet()) {
-        m_context.port.output(writeStartFrame());
-        sendBlocks(image);
-        if (state.ackFlag)
-            m_context.stream.writeLeftUnfinished();
-    } else {
-        state.ackFlag = true;
-    }
-
-    return state.ackFlag ? Outcome::WriteFailed : Outcome::Written;
+    m_phase = Phase::Quiet;
+    m_gaveUp = false;
+    if (m_context.stream.startWaiting())
+        m_giveUp.start(StreamStart::WriteGiveUpMs);
+    else
+        quietStep();
 }
 
-void ImageWrite::sendBlocks(const QByteArray &image)
+void ImageWrite::wake()
+{
+    if (m_phase != Phase::Idle && m_phase != Phase::Sending)
+        m_pump.start();
+}
+
+void ImageWrite::step()
+{
+    switch (m_phase) {
+    case Phase::Idle:
+        return;
+    case Phase::Quiet:
+        return quietStep();
+    case Phase::Sending:
+        return sendGroup();
+    case Phase::Ack:
+        return ackStep();
+    }
+}
+
+void ImageWrite::quietStep()
+{
+    StreamStart &stream = m_context.stream;
+    // A stop ended the wait, and a press served meanwhile may have begun another operation's: that
+    // one is not this wait's to end or to take.
+    if (m_context.state.rxMode != RxMode::Write) {
+        m_context.state.ackFlag = true;
+        return finish(false);
+    }
+    if (stream.waiting() && !m_gaveUp)
+        return;
+    const bool quiet = !stream.waiting() && !m_gaveUp;
+    stream.cancel();
+    m_giveUp.stop();
+    if (!quiet || !m_context.port.isOpen()) {
+        m_context.state.ackFlag = true;
+        return finish(false);
+    }
+    m_context.port.output(writeStartFrame());
+    m_phase = Phase::Sending;
+    m_block = 0;
+    m_group = 0;
+    m_context.state.currentAddress = 0;
+    m_pump.start();
+}
+
+void ImageWrite::sendGroup()
 {
     OperationState &state = m_context.state;
-    for (int block = 0; block < Frame::BlockCount; ++block) {
-        for (int group = 0; group < Frame::BlockSize; group += 8) {
-            state.currentAddress = block * Frame::BlockSize + group;
-            QCoreApplication::processEvents();
-            if (mustStop())
-                return;
-            m_context.port.output(image.mid(state.currentAddress, 8));
-        }
-        m_timerWaitAck.start();
-        // Each pass sleeps until an event comes; the armed timer is one, so the wait always ends.
-        while (!state.crFlag && !mustStop())
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        state.crFlag = false;
-        m_timerWaitAck.stop();
-        if (mustStop())
-            return;
-        m_context.port.output(nextBlockFrame());
+    if (mustStop())
+        return finish(true);
+    m_context.port.output(m_image.mid(state.currentAddress, 8));
+    m_group += 8;
+    if (m_group < Frame::BlockSize) {
+        state.currentAddress = m_block * Frame::BlockSize + m_group;
+        m_pump.start();
+        return;
     }
+    m_phase = Phase::Ack;
+    m_timerWaitAck.start();
+    if (state.crFlag)  // the answer came while the last group was being sent
+        m_pump.start();
+}
+
+void ImageWrite::ackStep()
+{
+    OperationState &state = m_context.state;
+    if (!state.crFlag && !mustStop())
+        return;
+    state.crFlag = false;
+    m_timerWaitAck.stop();
+    if (mustStop())
+        return finish(true);
+    m_context.port.output(nextBlockFrame());
+    if (++m_block == Frame::BlockCount)
+        return finish(true);
+    m_group = 0;
+    state.currentAddress = m_block * Frame::BlockSize;
+    m_phase = Phase::Sending;
+    m_pump.start();
+}
+
+void ImageWrite::finish(bool startFrameSent)
+{
+    m_phase = Phase::Idle;
+    m_pump.stop();
+    m_giveUp.stop();
+    m_timerWaitAck.stop();
+    m_image.clear();
+    const bool failed = m_context.state.ackFlag;
+    if (failed && startFrameSent)
+        m_context.stream.writeLeftUnfinished();
+    const Outcome outcome = failed ? Outcome::WriteFailed : Outcome::Written;
+    m_context.conclude({outcome});
+    end();
+    m_context.announce({outcome});
 }
 
 bool ImageWrite::mustStop()
@@ -109,10 +188,12 @@ void ImageWrite::receive(const QByteArray &bytes)
         if (byte == Frame::BlockDone)
             state.crFlag = true;
     }
+    wake();
 }
 
 void ImageWrite::timerWaitAck_Timer()
 {
     m_timerWaitAck.stop();
     m_context.state.ackFlag = true;
+    wake();
 }

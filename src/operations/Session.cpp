@@ -24,5 +24,6 @@ bool Session::stop()
     if (m_state.rxMode == RxMode::Idle)
         return false;
     stopAndAnnounce(m_context);
+    m_write.wake();  // a write that waits learns of the stop now
     return true;
 }

@@ -5,7 +5,6 @@
 #include "operations/OperationState.h"
 #include "link/SerialControl.h"
 
-#include <QCoreApplication>
 
 StreamStart::StreamStart(SerialControl &port, OperationState &state, QObject *parent)
     : QObject(parent), m_port(port), m_state(state)
@@ -39,27 +38,6 @@ void StreamStart::begin()
 {
     if (!startWaiting())
         m_port.output(streamFrame());
-}
-
-bool StreamStart::awaitQuiet()
-{
-    const RxMode mode = m_state.rxMode;
-    if (!startWaiting())
-        return true;
-    QTimer giveUp;
-    giveUp.setSingleShot(true);
-    connect(&giveUp, &QTimer::timeout, this, &StreamStart::cancel);
-    giveUp.start(WriteGiveUpMs);
-    // Each pass sleeps until an event comes; the armed timers are events, so the wait always ends.
-    while (m_waiting && m_state.rxMode == mode)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    // A stop ended the wait, and a press served in the same pass may have begun another
-    // operation's: that one is not this wait's to end or to take.
-    if (m_state.rxMode != mode)
-        return false;
-    const bool quiet = !m_waiting;
-    cancel();
-    return quiet && giveUp.isActive() && m_port.isOpen();
 }
 
 bool StreamStart::dropWhileWaiting()
@@ -100,4 +78,6 @@ void StreamStart::quietReached()
     m_waiting = false;
     if (isStream(m_mode))
         m_port.output(streamFrame());
+    else
+        emit quiet();
 }

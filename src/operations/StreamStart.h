@@ -25,9 +25,9 @@ public:
     // A read, verify or blank check has set its receive mode: send the stream frame now or once
     // the line is quiet.
     void begin();
-    // For the write, which runs inside its handler: returns once the line is quiet (true), or
-    // when the operation was stopped meanwhile or the board would not go quiet (false).
-    bool awaitQuiet();
+    // For the write: begins the wait for a quiet line; false when the line is quiet already.
+    // Once it is, quiet() is emitted.
+    bool startWaiting();
     // The receive handlers hand over what comes while the start waits; true when it was dropped.
     bool dropWhileWaiting();
     // A stop ends the wait too.
@@ -51,8 +51,10 @@ public:
     // board then to give the write up (romivo-board: after 0.2 s of quiet).
     static constexpr int UnfinishedWriteMs = 600;
 
+signals:
+    void quiet();
+
 private:
-    bool startWaiting();
     void quietReached();
 
     SerialControl &m_port;

@@ -356,6 +356,54 @@ private slots:
         QVERIFY(QString::fromUtf8(read.readAllStandardOutput()).startsWith("read: port lost; " + at("out.bin") + " was not replaced [COLLEGAMENTO PERSO SULLA PORTA "));
     }
 
+    void batchesOnSeveralBoards()
+    {
+        // Three boards at once, one of them failing its write: the other two get exactly the bytes a
+        // single board gets; the failure ends only its own board's run (the others, at the line's
+        // pace, write side by side and are still writing then) and the summary names it.
+        const QByteArray image = randomImage(32768, 31);
+        writeFile(at("batch.bin"), image);
+        BoardProcess single({"--log", at("single.log")});
+        QCOMPARE(cli({"--port", single.path(), "write", at("batch.bin")}).status, 0);
+        BoardProcess good({"--paced", "--log", at("good.log")}), faulty({"--log", at("faulty.log"), "--fault", "0x62-for-ack=5"}),
+            other({"--paced", "--log", at("other.log")});
+        const Run batch = cli({"--port", good.path() + "," + faulty.path(), "--port", other.path(), "write", at("batch.bin")});
+        QCOMPARE(batch.status, 1);
+        const QString ok = QStringLiteral(": write: ok, checksum ") + checksumOf(image) + " [CORRETTO]";
+        for (const QString &expected : {good.path() + ok, other.path() + ok, faulty.path() + ": write: failed, the board did not take every block [ERRORE]"})
+            QVERIFY2(batch.lines.contains(expected), qPrintable(batch.lines.join(u'|')));
+        QCOMPARE(batch.lines.last(), "batch: 2 of 3 boards succeeded; not: " + faulty.path());
+        const QByteArray wire = receivedByBoard(at("single.log")).bytes;
+        QCOMPARE(receivedByBoard(at("good.log")).bytes, wire);
+        QCOMPARE(receivedByBoard(at("other.log")).bytes, wire);
+
+        // A read needs one target for each board: refused before anything is sent, then with {n}
+        // each target holds its own board's chip.
+        const QByteArray first = randomImage(32768, 32), second = randomImage(32768, 33);
+        BoardProcess one({"--chip", writeFile(at("first.bin"), first), "--log", at("one.log")}),
+            two({"--chip", writeFile(at("second.bin"), second), "--log", at("two.log")});
+        const QString both = one.path() + "," + two.path();
+        const Run refused = cli({"--port", both, "read", at("chip.bin")});
+        QVERIFY2(refused.status == 2 && refused.errors.contains("needs {port} or {n}"), qPrintable(refused.errors));
+        QVERIFY(receivedByBoard(at("one.log")).bytes.isEmpty() && receivedByBoard(at("two.log")).bytes.isEmpty());
+        QCOMPARE(cli({"--port", both, "read", at("chip-{n}.bin")}).status, 0);
+        QCOMPARE(readFile(at("chip-1.bin")), first);
+        QCOMPARE(readFile(at("chip-2.bin")), second);
+
+        // Ctrl-C stops every board's stream with its stop byte and leaves every target as it was.
+        BoardProcess slow({"--paced", "--log", at("slow.log")}), slower({"--paced", "--log", at("slower.log")});
+        writeFile(at("kept-1.bin"), "kept");
+        writeFile(at("kept-2.bin"), "kept");
+        const Run stopped = cli({"--port", slow.path() + "," + slower.path(), "read", at("kept-{n}.bin")}, {}, 1500,
+                                [](QProcess &p) { ::kill(pid_t(p.processId()), SIGINT); });
+        QVERIFY2(stopped.status == 130 && stopped.lines.last() == "batch: 0 of 2 boards succeeded; not: " + slow.path() + ", " + slower.path(),
+                 qPrintable(stopped.lines.join(u'|')));
+        for (const QString &log : {at("slow.log"), at("slower.log")})
+            QVERIFY(receivedByBoard(log).bytes.startsWith(QByteArray::fromHex("ff7e1e63")));
+        QCOMPARE(readFile(at("kept-1.bin")), "kept");
+        QCOMPARE(readFile(at("kept-2.bin")), "kept");
+    }
+
     void progressLineClearedBeforeTheResult()
     {
         // On a terminal the progress line, drawn while the chip streams at the line rate, is cleared

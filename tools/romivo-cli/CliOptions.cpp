@@ -5,6 +5,7 @@
 #include "link/PortName.h"
 
 #include <QCommandLineParser>
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -50,7 +51,8 @@ std::optional<CliOptions> CliOptions::parse(const QStringList &arguments, QStrin
     const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("The program's version."));
     const QCommandLineOption port(QStringLiteral("port"),
         QStringLiteral("Required: a port number, a port name (/dev/ttyUSB0, COM3), or SIM for the built-in "
-                       "simulated board (no chip is programmed)."), QStringLiteral("PORT"));
+                       "simulated board (no chip is programmed). Repeated, or A,B: every board of a batch."),
+        QStringLiteral("PORT"));
     const QCommandLineOption listPorts(QStringLiteral("list-ports"),
         QStringLiteral("Print the serial ports the system offers, and SIM, then exit."));
     const QCommandLineOption simChip(QStringLiteral("sim-chip"),
@@ -132,7 +134,9 @@ std::optional<CliOptions> CliOptions::parse(const QStringList &arguments, QStrin
             return std::nullopt;
         }
     }
-    options.port = parser.value(port);
+    for (const QString &value : parser.values(port))
+        options.ports += value.contains(u',') ? value.split(u',') : QStringList{value};
+    options.port = options.ports.value(0);
     options.simChip = parser.value(simChip);
     options.trace = parser.value(trace);
     for (const QString &fault : parser.values(simFault)) {
@@ -184,13 +188,20 @@ std::optional<CliOptions> CliOptions::parse(const QStringList &arguments, QStrin
         return std::nullopt;
     }
     // A script that forgets the port must not "program" the simulated chip and succeed.
-    if (options.port.isEmpty()) {
+    if (options.ports.isEmpty() || options.ports.contains(QString())) {
         *error = QStringLiteral("--port is required (the board's serial port, or SIM for the simulated board)");
         return std::nullopt;
     }
-    if ((!options.simChip.isEmpty() || !options.simFaults.isEmpty())
-        && selectPort(options.port).kind != PortSelection::Kind::Simulated) {
+    const bool allSimulated = std::all_of(options.ports.cbegin(), options.ports.cend(), [](const QString &name) {
+        return selectPort(name).kind == PortSelection::Kind::Simulated;
+    });
+    if ((!options.simChip.isEmpty() || !options.simFaults.isEmpty()) && !allSimulated) {
         *error = QStringLiteral("--sim-chip and --sim-fault go with --port SIM only");
+        return std::nullopt;
+    }
+    // Several simulated chips cannot all be saved back into one file.
+    if (!options.simChip.isEmpty() && options.ports.size() > 1) {
+        *error = QStringLiteral("--sim-chip goes with a single --port SIM");
         return std::nullopt;
     }
     return options;
@@ -265,5 +276,14 @@ QString CliOptions::description()
         "found a difference, was refused by the check, stalled, or the port was lost; 2 bad\n"
         "usage, a port that will not open, no board seen, a file that cannot be opened, read,\n"
         "parsed or written, or a result line that cannot be written; 130 interrupted (SIGINT\n"
-        "or SIGTERM stop the running operation).");
+        "or SIGTERM stop the running operation).\n"
+        "\n"
+        "Batches: --port A --port B (or --port A,B) runs the same operations on every board at\n"
+        "once, each board's in order and on its own: a failure, a stall or a lost port ends\n"
+        "only that board's run. Each line begins with its board ('/dev/ttyUSB1: write: ok,\n"
+        "...'; --json adds \"port\"); after the last board, one line 'batch: 2 of 3 boards\n"
+        "succeeded; not: /dev/ttyUSB2'. A FILE's {n} stands for the board's number from 1,\n"
+        "{port} for its port's last name part; a read (and --trace) needs one of them, one\n"
+        "file for each board. The batch's exit status: 0 if every board succeeded, else 2 if\n"
+        "one could not be used at all, else 130 if interrupted, else 1.");
 }

@@ -16,7 +16,8 @@ struct CliOptions {
         QString file;
     };
 
-    QString port;
+    QString port;       // the board's port, or the first of several
+    QStringList ports;  // every board's port: --port repeated, or --port A,B
     QString simChip;
     QString trace;  // where every byte on the line is written down
     QStringList simFaults;

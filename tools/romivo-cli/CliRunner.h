@@ -1,88 +1,54 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "BoardRun.h"
 #include "CliOptions.h"
 #include "StepReport.h"
-#include "TerminalOutput.h"
 
-#include "board/SelectingSerialControl.h"
-#include "operations/Operator.h"
-#include "operations/Session.h"
-
-#include <QFile>
 #include <QTextStream>
-#include <functional>
+#include <QTimer>
 
-// Runs the steps of one command line over the desktop's own operations, one result line each.
-class CliRunner : public QObject {
+// Runs the steps of one command line on every board it names, at once, in one event loop: each
+// board's steps over its own Session, one result line each, then for several boards a summary.
+class CliRunner : public QObject, public RunOutput {
     Q_OBJECT
 public:
     enum Exit { Success = 0, Failure = 1, Trouble = 2, Interrupted = 130 };
 
     explicit CliRunner(const CliOptions &options, QObject *parent = nullptr);
     int run();
-    // From the signal handler's notifier: stop what runs, end with 130.
+    // From the signal handler's notifier: stop every board, each ending with 130.
     void interrupt();
 
-signals:
-    // Something the program waits for has happened (a board, a result, an interrupt, a loss).
-    void wakeUp();
+    bool result(BoardRun &board, const StepReport &report) override;
+    bool listing(BoardRun &board, const QString &line) override;
 
 private:
-    // How the wait for a started operation ended.
-    enum class Ended { Result, Failed, Stalled, Interrupted, PortLost };
+    using Planned = BoardRun::Planned;
 
-    // A step with what it works on, decided before the port opens.
-    struct Planned {
-        CliOptions::Step step;
-        QByteArray image;   // a write's, verify's or compare's image, decoded; a read's chip once read
-        int fromRead = -1;  // or the earlier read whose chip the file will hold by then
-    };
-    // Every image decoded once and every read target tried, before anything is sent; false,
-    // said, at the first file that will not do.
+    // Every image decoded once and every read target tried, for every board, before anything is
+    // sent; false, said, at the first file that will not do.
     bool plan();
+    // A file name for board `index`: {n} its number from 1, {port} its port's last name part.
+    QString forBoard(const QString &name, int index) const;
     bool targetReplaceable(const QString &path);
-    ImageFormats::Format readFormat(const QString &path) const { return m_options.format.value_or(ImageFormats::formatOf(path)); }
-
-    int runStep(Planned &planned, StepReport &report);
-    int write(const QByteArray &image, StepReport &report);
-    int read(const QString &path, StepReport &report, QByteArray *chipRead);
-    int check(const CliOptions::Step &step, const QByteArray &image, StepReport &report);
-    int compare(const QByteArray &image, StepReport &report);
-
-    bool openBoard();
-    // Starts an operation and runs the event loop until it announces its end, or stalls (no
-    // byte for the idle time-out), is interrupted or loses its port.
-    Ended perform(const QString &label, const std::function<void()> &start);
-    // Reads the whole chip through the session's read; Failed when the read ended without the
-    // whole chip.
-    Ended readChip(const QString &label, QByteArray *chip);
-    // The report and status of an operation that did not come to its result.
-    int endedEarly(Ended ended, StepReport &report);
-    // The text the window would show for the last result, for the result line.
-    QString windowText() const;
-    // False, said on standard error, when the result could not be written (a full disk, a
-    // closed standard output).
-    bool print(const StepReport &report);
     // Reads and decodes an image; false, said, when it is missing, unreadable, not a regular
     // file, of the wrong size or malformed.
     bool loadImage(const QString &path, QByteArray *image);
     int refuseFile(const QString &path, const QString &reason);
-    bool saveSimulatedChip();
+    bool write(const QString &text);
+    // One line for the batch: how many boards succeeded, and which did not.
+    bool summary();
+    void drawProgress();
+    void clearProgress();
+    bool several() const { return m_options.ports.size() > 1; }
 
     CliOptions m_options;
-    SelectingSerialControl m_port;
-    AnsweringOperator m_operator;
-    Session m_session{m_port, m_operator};
-    TerminalProgress m_progress;
-    QFile m_trace;
-    QList<Planned> m_plan;
-    std::optional<OperationResult> m_result;
-    int m_endAddress = 0;  // where the last operation's stream was when it ended
+    QList<QList<Planned>> m_plans;  // one per board
+    QList<BoardRun *> m_boards;
     QTextStream m_out;
     QTextStream m_err;
-    bool m_boardSeen = false;
+    QTimer m_progress;
+    bool m_progressDrawn = false;
     bool m_interrupted = false;
-    bool m_portLost = false;
-    QString m_lostReason;
 };
