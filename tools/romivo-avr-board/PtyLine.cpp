@@ -1,13 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "PtyLine.h"
+#include "../common/PseudoTerminal.h"
 
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
 #include <ctime>
-#include <fcntl.h>
 #include <poll.h>
-#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -23,31 +19,14 @@ PtyLine::~PtyLine()
 
 bool PtyLine::open(QString *error)
 {
-    auto fail = [&](const char *what) {
-        *error = QStringLiteral("%1: %2").arg(QLatin1String(what), QString::fromLocal8Bit(std::strerror(errno)));
-        return false;
-    };
-    m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (m_master < 0)
-        return fail("posix_openpt");
-    if (::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0)
-        return fail("grantpt/unlockpt");
-    const char *name = ::ptsname(m_master);
-    if (!name)
-        return fail("ptsname");
-    m_slavePath = QString::fromLocal8Bit(name);
-    // Opened and closed once, so that the master reports a hang-up until a program opens it.
-    const int slave = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (slave < 0)
-        return fail("open slave");
-    termios raw{};
-    if (::tcgetattr(slave, &raw) == 0) {
-        ::cfmakeraw(&raw);
-        ::cfsetspeed(&raw, B19200);
-        ::tcsetattr(slave, TCSANOW, &raw);
-    }
-    ::close(slave);
-    return true;
+    PseudoTerminal terminal;
+    const bool opened = openPseudoTerminal(&terminal, error);
+    m_master = terminal.master;
+    m_slavePath = terminal.slavePath;
+    // Closed again, so that the master reports a hang-up until a program opens the slave.
+    if (terminal.slave >= 0)
+        ::close(terminal.slave);
+    return opened;
 }
 
 QByteArray PtyLine::wait(qint64 timeoutUs)

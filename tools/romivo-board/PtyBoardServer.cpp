@@ -1,11 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "PtyBoardServer.h"
+#include "../common/PseudoTerminal.h"
 
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
-#include <termios.h>
 #include <unistd.h>
 
 PtyBoardServer::PtyBoardServer(BoardSimulator &board, bool paced, QObject *parent)
@@ -29,28 +25,13 @@ PtyBoardServer::~PtyBoardServer()
 
 bool PtyBoardServer::start(QString *error)
 {
-    auto fail = [&](const char *what) {
-        *error = QStringLiteral("%1: %2").arg(QLatin1String(what), QString::fromLocal8Bit(std::strerror(errno)));
+    PseudoTerminal terminal;
+    const bool opened = openPseudoTerminal(&terminal, error);
+    m_master = terminal.master;
+    m_slave = terminal.slave;
+    m_slavePath = terminal.slavePath;
+    if (!opened)
         return false;
-    };
-    m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (m_master < 0)
-        return fail("posix_openpt");
-    if (::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0)
-        return fail("grantpt/unlockpt");
-    const char *name = ::ptsname(m_master);
-    if (!name)
-        return fail("ptsname");
-    m_slavePath = QString::fromLocal8Bit(name);
-    m_slave = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (m_slave < 0)
-        return fail("open slave");
-    termios raw{};
-    if (::tcgetattr(m_slave, &raw) == 0) {
-        ::cfmakeraw(&raw);
-        ::cfsetspeed(&raw, B19200);
-        ::tcsetattr(m_slave, TCSANOW, &raw);
-    }
     m_readable = std::make_unique<QSocketNotifier>(m_master, QSocketNotifier::Read);
     connect(m_readable.get(), &QSocketNotifier::activated, this, &PtyBoardServer::readFromProgram);
     m_writable = std::make_unique<QSocketNotifier>(m_master, QSocketNotifier::Write);
