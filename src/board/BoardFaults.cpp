@@ -40,6 +40,10 @@ bool BoardFaults::apply(const QString &option, QString *error)
         noDsr = true;
         return true;
     }
+    if (name == QLatin1String("endless-stream")) {
+        endlessStream = true;
+        return true;
+    }
     if (name == QLatin1String("silent-after-block"))
         return block(silentFromBlock, std::nullopt);
     if (name == QLatin1String("0x62-during-block"))
@@ -95,6 +99,7 @@ QStringList BoardFaults::help()
         QStringLiteral("short-stream=N         end a stream after N bytes"),
         QStringLiteral("long-stream=N          send N bytes more than the chip holds in a stream"),
         QStringLiteral("stray=HEX              send these bytes unasked after each command frame that has no answer"),
+        QStringLiteral("endless-stream         stream the chip over and over from the start, unasked, and never stop"),
         QStringLiteral("stuck=ADDRESS:MASK     bits of MASK at ADDRESS stay 1 (repeatable)"),
     };
 }

@@ -17,6 +17,7 @@ struct BoardFaults {
     int streamStopsAfter = -1;        // a stream ends after n bytes
     int streamExtraBytes = 0;         // a stream sends this many bytes beyond the chip
     QByteArray strayBytes;            // sent unasked after every command frame that has no answer
+    bool endlessStream = false;       // streams the chip over and over, unasked, deaf to the stop byte
     struct Stuck { int address; quint8 mask; };
     QList<Stuck> stuckBits;           // bits that stay 1 whatever is programmed
 

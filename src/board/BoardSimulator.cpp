@@ -53,6 +53,8 @@ QByteArray BoardSimulator::transmit(int maximum)
     while (out.size() < maximum && streaming()) {
         out.append(m_streamSent < Chip::Size ? char(m_chip.read(m_streamSent)) : char(0x5A));
         ++m_streamSent;
+        if (m_faults.endlessStream)
+            m_streamSent %= Chip::Size;
     }
     return out;
 }

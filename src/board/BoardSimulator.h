@@ -47,7 +47,7 @@ public:
     void dropOutput();
 
     State state() const { return m_state; }
-    bool streaming() const { return m_streamSent < m_streamEnd; }
+    bool streaming() const { return m_faults.endlessStream || m_streamSent < m_streamEnd; }
     int address() const { return m_address; }
     bool ceLow() const { return m_ceLow; }
     bool oeLow() const { return m_oeLow; }

@@ -81,6 +81,8 @@ void SelectingSerialControl::trace(char direction, const QByteArray &bytes)
 {
     if (!m_trace || bytes.isEmpty())
         return;
-    m_trace->write(QByteArray::number(double(m_opened.nsecsElapsed()) / 1e9, 'f', 6) + ' ' + direction + ' '
-                   + bytes.toHex(' ') + '\n');
+    const QByteArray line = QByteArray::number(double(m_opened.nsecsElapsed()) / 1e9, 'f', 6) + ' ' + direction + ' '
+                            + bytes.toHex(' ') + '\n';
+    if (m_trace->write(line) != line.size() && m_traceError.isEmpty())
+        m_traceError = m_trace->errorString();
 }

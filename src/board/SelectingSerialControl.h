@@ -23,6 +23,9 @@ public:
     // --log form: seconds since the port opened, '>' towards the board or '<' from it, the bytes
     // in hexadecimal. None when null.
     void setTrace(QIODevice *trace) { m_trace = trace; }
+    // Why a line of the trace could not be written, the first time one could not; empty while
+    // every line was.
+    QString traceError() const { return m_traceError; }
 
     // The software board behind "SIM"; it keeps its chip between connections.
     SimulatedSerialControl &simulated() { return m_simulated; }
@@ -40,5 +43,6 @@ private:
     SimulatedSerialControl m_simulated;
     SerialControl *m_active = nullptr;
     QIODevice *m_trace = nullptr;
+    QString m_traceError;
     QElapsedTimer m_opened;
 };

@@ -57,6 +57,8 @@ public:
     // How many times a port has opened: an operation that sees it change knows its board may be
     // another one, or the same one started afresh.
     quint64 opens() const { return m_opens; }
+    // Milliseconds since a port last opened; very large before any open.
+    qint64 msSinceOpen() const { return m_opened.isValid() ? m_opened.elapsed() : std::numeric_limits<qint64>::max(); }
 
     LinkError lastError() const { return m_lastError; }
 
@@ -76,7 +78,7 @@ protected:
     void dsrChanged();
     void setLastError(LinkError error) { m_lastError = std::move(error); }
     // Called by implementations once a port has opened.
-    void portOpened() { m_lastInput.start(); ++m_opens; }
+    void portOpened() { m_lastInput.start(); m_opened.start(); ++m_opens; }
     // Forget notifications queued for a port that has since closed.
     void dropPendingNotifications() { ++m_generation; m_receivePending = false; }
 
@@ -90,4 +92,5 @@ private:
     quint64 m_generation = 0;
     quint64 m_opens = 0;
     QElapsedTimer m_lastInput;
+    QElapsedTimer m_opened;
 };

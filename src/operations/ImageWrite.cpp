@@ -149,10 +149,11 @@ void ImageWrite::finish(bool startFrameSent)
     const bool failed = m_context.state.ackFlag;
     if (failed && startFrameSent)
         m_context.stream.writeLeftUnfinished();
-    const Outcome outcome = failed ? Outcome::WriteFailed : Outcome::Written;
-    m_context.conclude({outcome});
+    OperationResult result{failed ? Outcome::WriteFailed : Outcome::Written};
+    result.lineBusy = failed && !startFrameSent && m_gaveUp;
+    m_context.conclude(result);
     end();
-    m_context.announce({outcome});
+    m_context.announce(result);
 }
 
 bool ImageWrite::mustStop()

@@ -35,6 +35,8 @@ struct OperationResult {
     int location;
     int chipByte;
     QString reason;
+    // WriteFailed before anything was sent: the board kept sending and would not stop.
+    bool lineBusy = false;
 };
 
 Q_DECLARE_METATYPE(OperationResult)

@@ -11,12 +11,13 @@
 #include <QTimer>
 
 ServiceCommands::ServiceCommands(SerialControl &port, OperationState &state, ReceiveDispatcher &dispatcher, Operator &op,
-                                 QObject *parent)
+                                 std::function<bool()> operationRunning, QObject *parent)
     : QObject(parent),
       m_port(port),
       m_state(state),
       m_operator(op),
-      m_pause([](int ms) { QThread::msleep(static_cast<unsigned long>(ms)); })
+      m_pause([](int ms) { QThread::msleep(static_cast<unsigned long>(ms)); }),
+      m_operationRunning(std::move(operationRunning))
 {
     m_timerSerialTimeout.setObjectName(QStringLiteral("timerSerialTimeout"));
     m_timerSerialTimeout.setInterval(500);
@@ -24,13 +25,25 @@ ServiceCommands::ServiceCommands(SerialControl &port, OperationState &state, Rec
     dispatcher.setHandling(RxMode::ServiceRead, [this](const QByteArray &bytes) { serviceRead(bytes); });
 }
 
+bool ServiceCommands::refused()
+{
+    if (!m_operationRunning())
+        return false;
+    m_operator.beep();
+    return true;
+}
+
 void ServiceCommands::send(std::uint8_t code)
 {
+    if (refused())
+        return;
     m_port.output(*commandFrame(0, code));
 }
 
 void ServiceCommands::position(const QString &addressText)
 {
+    if (refused())
+        return;
     m_state.rxMode = RxMode::Idle;
     const std::optional<std::int32_t> address = roundedToInt32(numberAtStart(addressText));
     // The high byte is the address divided by 256, truncated toward zero; it must fit a byte.
@@ -47,6 +60,8 @@ void ServiceCommands::position(const QString &addressText)
 
 void ServiceCommands::readData()
 {
+    if (refused())
+        return;
     m_state.rxMode = RxMode::ServiceRead;
     m_port.discardInput();
     m_state.rxIndex = 0;
@@ -57,6 +72,8 @@ void ServiceCommands::readData()
 
 void ServiceCommands::writeData(const QString &dataText)
 {
+    if (refused())
+        return;
     const std::optional<std::uint8_t> data = roundedToByte(numberAtStart(dataText));
     if (!data) {
         m_operator.show(Messages::message(MessageId::DataRefused));

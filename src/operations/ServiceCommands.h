@@ -16,11 +16,16 @@ class SerialControl;
 // The service panel's behaviour without its widgets: the single command frames, POSIZIONO (the
 // address split over two frames with a pause between them), the service read (receive mode 1)
 // with its time-out, and SCRIVO DATO. Numbers come as the text typed into the panel's boxes.
+//
+// While a whole-chip operation runs, or a write it left half-way may still be going on in the
+// board, a command only beeps: a frame among a write's image bytes would put the board out of step
+// (it would then take the image for commands), and a change of the receive mode would take the
+// running operation's answers away.
 class ServiceCommands : public QObject {
     Q_OBJECT
 public:
     ServiceCommands(SerialControl &port, OperationState &state, ReceiveDispatcher &dispatcher, Operator &op,
-                    QObject *parent = nullptr);
+                    std::function<bool()> operationRunning, QObject *parent = nullptr);
 
     // POSIZIONO's pause between the two address frames; blocks the thread (2000 ms).
     void setPause(std::function<void(int milliseconds)> pause) { m_pause = std::move(pause); }
@@ -47,4 +52,8 @@ private:
     Operator &m_operator;
     QTimer m_timerSerialTimeout;  // LEGGO DATO's wait for the answer
     std::function<void(int)> m_pause;
+    std::function<bool()> m_operationRunning;
+
+    // True (after a beep) when the board must not be sent a command now.
+    bool refused();
 };

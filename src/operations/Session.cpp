@@ -12,12 +12,18 @@ Session::Session(SerialControl &port, Operator &op, QObject *parent)
       m_write(m_context, m_dispatcher),
       m_read(m_context, m_dispatcher),
       m_check(m_context, m_dispatcher),
-      m_service(port, m_state, m_dispatcher, op)
+      m_service(port, m_state, m_dispatcher, op, [this] { return isBusy(); })
 {
     qRegisterMetaType<OperationResult>();
 }
 
 Session::~Session() = default;
+
+bool Session::isBusy() const
+{
+    return isStream(m_state.rxMode) || m_state.rxMode == RxMode::Write || m_write.running() || m_stream.waiting()
+        || m_stream.msUntilWriteGivenUp() > 0;
+}
 
 bool Session::stop()
 {

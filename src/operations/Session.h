@@ -44,6 +44,12 @@ public:
     // sooner could leave the next one's first frame to be taken as image data.
     qint64 msUntilWriteGivenUp() const { return m_stream.msUntilWriteGivenUp(); }
 
+    // A whole-chip operation runs, waits for a quiet line to start, or left a write half-way that
+    // the board may not have given up yet.
+    bool isBusy() const;
+    // An operation waits for the board to stop sending before it asks for anything.
+    bool waitingForQuietLine() const { return m_stream.waiting(); }
+
     // Stops whatever runs, as a read, verify or blank-check press does (a write then runs into
     // its time-out); false when nothing ran.
     bool stop();

@@ -5,6 +5,8 @@
 #include "operations/OperationState.h"
 #include "link/SerialControl.h"
 
+#include <algorithm>
+
 
 StreamStart::StreamStart(SerialControl &port, OperationState &state, QObject *parent)
     : QObject(parent), m_port(port), m_state(state)
@@ -26,7 +28,8 @@ bool StreamStart::startWaiting()
 
 qint64 StreamStart::msToWait() const
 {
-    return qMax(QuietMs - qMin<qint64>(m_port.msSinceInput(), QuietMs), msUntilWriteGivenUp());
+    const qint64 sinceOpen = qMin<qint64>(m_port.msSinceOpen(), AfterOpenMs);
+    return std::max({QuietMs - qMin<qint64>(m_port.msSinceInput(), QuietMs), AfterOpenMs - sinceOpen, msUntilWriteGivenUp()});
 }
 
 qint64 StreamStart::msUntilWriteGivenUp() const

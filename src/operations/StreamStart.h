@@ -36,7 +36,8 @@ public:
     // A write stopped or failed half-way: the board may still take what comes next as image data
     // until it has given the write up, so nothing starts before UnfinishedWriteMs have passed.
     void writeLeftUnfinished() { m_unfinishedWrite.start(); }
-    // How long from now until an operation may start, as far as the line's past tells.
+    // How long from now until an operation may start, as far as the line's past tells: quiet for
+    // QuietMs, AfterOpenMs since the port opened, and any write left half-way given up.
     qint64 msToWait() const;
     qint64 msUntilWriteGivenUp() const;
 
@@ -50,6 +51,11 @@ public:
     // Long enough for a block still queued for the line (0.27 s) to reach the board, and for the
     // board then to give the write up (romivo-board: after 0.2 s of quiet).
     static constexpr int UnfinishedWriteMs = 600;
+    // A program that had the port before may have died inside a write: its last block (up to 515
+    // bytes, 0.27 s at the line rate) still drains from the system's and the adapter's buffers
+    // after the open, and the board gives the write up only 0.2 s after the last of them. So the
+    // first operation after an open waits as one after a write left half-way does.
+    static constexpr int AfterOpenMs = UnfinishedWriteMs;
 
 signals:
     void quiet();

@@ -2,6 +2,7 @@
 // romivo-cli as a script runs it: exit statuses, printed messages, the simulated chip kept between
 // runs, and romivo-board on a pseudo-terminal that stalls, goes away or is interrupted.
 #include "BoardProcess.h"
+#include "CliProcess.h"
 #include "Files.h"
 
 #include "operations/ImageFormats.h"
@@ -9,37 +10,6 @@
 #include <csignal>
 #include <sys/stat.h>
 
-namespace {
-
-// A finished run: its exit status, its standard output's lines and its standard error.
-struct Run { int status = -1; QStringList lines; QString errors; };
-
-// Run to its end, started through another program when `through` names one (the tool's path
-// follows its arguments), and with `after` done to it once afterMs have passed (an interrupt, the
-// board taken away).
-Run cli(const QStringList &arguments, const QStringList &through = {}, int afterMs = 0, const std::function<void(QProcess &)> &after = {})
-{
-    QProcess process;
-    const QStringList command = through + QStringList{ROMIVO_CLI_TOOL} + arguments;
-    process.start(command.first(), command.mid(1));
-    QTest::qWait(afterMs);
-    if (after)
-        after(process);
-    if (!process.waitForFinished(60000))
-        process.kill();
-    process.waitForFinished();
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromUtf8(process.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts),
-            QString::fromUtf8(process.readAllStandardError())};
-}
-
-// "SUM16 CRC32" in upper-case hexadecimal, as labels give them.
-QString checksumOf(const QByteArray &image)
-{
-    return QStringLiteral("%1 %2").arg(ImageFormats::byteSum(image), 4, 16, QChar('0')).arg(ImageFormats::crc32(image), 8, 16, QChar('0')).toUpper();
-}
-
-} // namespace
 
 class TestCli : public QObject {
     Q_OBJECT
@@ -195,55 +165,6 @@ private slots:
         QVERIFY2(refused.status == 2 && refused.lines.isEmpty() && refused.errors.contains("cannot be written"), qPrintable(refused.errors));
     }
 
-    void readReplacesTheFileAsItWas_data()
-    {
-        // The chip takes the target's place as that file: its owner, group and mode kept; the
-        // file a symbolic link names replaced, the link kept; a hard-linked file written in place,
-        // so that its other name sees the chip; another user's file in a sticky folder, which
-        // only its owner may rename over, written in place by a user who may write it.
-        QTest::addColumn<QString>("kind");
-        QTest::addColumn<QString>("kept");  // the target's owner:group and mode after the read
-        QTest::newRow("owned by another") << "owned" << "1234:1234 640";
-        QTest::newRow("symbolic link") << "symlink" << "0:0 640";
-        QTest::newRow("hard link") << "link" << "0:0 640";
-        QTest::newRow("another's file in a sticky folder") << "sticky" << "0:0 666";
-        QTest::newRow("a name as long as the file system takes") << "long" << "0:0 640";
-    }
-    void readReplacesTheFileAsItWas()
-    {
-        QFETCH(QString, kind);
-        QFETCH(QString, kept);
-        QTemporaryDir scratch;  // others may pass through it, into a sticky tmp/
-        QVERIFY(::chmod(qPrintable(scratch.path()), 0701) == 0 && QDir(scratch.path()).mkdir("tmp") && ::chmod(qPrintable(scratch.filePath("tmp")), 01777) == 0);
-        const QString target = scratch.filePath(kind == "sticky" ? "tmp/t.bin" : kind == "long" ? QString(255, u'n') : "t.bin"), other = scratch.filePath("other.bin");
-        writeFile(kind == "symlink" ? other : target, "older");
-        QVERIFY(kind != "symlink" || QFile::link("other.bin", target));
-        QVERIFY(kind != "link" || ::link(qPrintable(target), qPrintable(other)) == 0);
-        const uid_t owner = kind == "owned" ? 1234 : 0;
-        QVERIFY(::chown(qPrintable(target), owner, owner) == 0 && ::chmod(qPrintable(target), kind == "sticky" ? 0666 : 0640) == 0);
-        const Run read = cli({"--port", "SIM", "read", target}, kind == "sticky" ? QStringList{"setpriv", "--reuid", "1234", "--regid", "1234", "--clear-groups"} : QStringList{});
-        QVERIFY2(read.status == 0, qPrintable(read.errors));
-        QCOMPARE(readFile(target), erased());  // the simulated chip
-        QCOMPARE(readFile(other), kind == "symlink" || kind == "link" ? erased() : QByteArray());
-        QCOMPARE(QFileInfo(target).isSymLink(), kind == "symlink");
-        struct stat info;
-        QVERIFY(::stat(qPrintable(target), &info) == 0);
-        QCOMPARE(QString::asprintf("%u:%u %o", info.st_uid, info.st_gid, info.st_mode & 07777), kept);
-    }
-
-    void aReadTargetWithoutRoomIsRefusedFirst()
-    {
-        // A HEX file that will not fit on its file system is refused before the chip is read.
-        const QString small = at("small");
-        QDir().mkpath(small);
-        const Run read = cli({small}, {"unshare", "-m", "sh", "-c", "mount -t tmpfs -o size=16k tmpfs \"$1\" && exec \"$0\" --port SIM read \"$1/a.hex\""});
-        const QString &errors = read.errors;
-        // Without the right to a private mount (not root, or a locked-down container).
-        if (errors.startsWith("unshare:") || errors.startsWith("mount:"))
-            QSKIP(qPrintable("no private mount here: " + errors));
-        QVERIFY2(read.status == 2 && errors.endsWith("a.hex: cannot be written: No space left on device\n"), qPrintable(errors));
-    }
-
     void refusedBeforeAnythingIsSent_data()
     {
         // Each command, with %1 standing for a scratch folder, must end with status 2, say why, and
@@ -285,6 +206,14 @@ private slots:
         // (A pseudo-terminal always shows its DSR change, so the simulated board shows its absence.)
         QTest::newRow("no board seen") << sim + "--sim-fault no-dsr --wait-board 0.3 blank" << "no board seen on SIM";
         QTest::newRow("unknown fault") << sim + "--sim-fault nonsense blank" << "no such fault";
+        const QString overwrites = "a trace cannot take the place of a file the run reads or writes";
+        QTest::newRow("trace over the simulated chip") << sim + "--trace %1/chip.bin blank" << overwrites;
+        QTest::newRow("trace over an image") << "--port SIM --trace %1/chip.bin verify %1/chip.bin" << overwrites;
+        QTest::newRow("trace of a refused plan") << sim + "--trace %1/fw.txt write %1/none.bin" << "none.bin: No such file";
+        QTest::newRow("one trace for two boards") << "--port SIM,SIM --trace %1/t-{port}.log blank" << "the trace of more than one board";
+        QTest::newRow("trace that cannot be written") << sim + "--trace /dev/full blank" << "cannot write the trace /dev/full: No space left on device";
+        QTest::newRow("an empty port in a list") << "--port SIM, blank" << "--port SIM, holds an empty port name";
+        QTest::newRow("one port named twice") << "--port /dev/null,/dev/null blank" << "/dev/null: names the same port as /dev/null";
         for (const char *bad : {"", "frobnicate", "write", "--wait-board -1 blank", "--port", "--prot SIM blank",
                                "--max-lines -1 blank", "--format elf blank"})
             QTest::addRow("usage '%s'", bad) << bad << "; see --help";
@@ -309,7 +238,8 @@ private slots:
         const Run shell = cli({}, {"/bin/bash", "-c", "exec \"$0\" " + command.arg(scratch.path())});
         const QString said = shell.errors + shell.lines.join(u'\n');
         QVERIFY2(shell.status == 2 && said.contains(says), qPrintable(said));
-        QCOMPARE(readFile(scratch.filePath("chip.bin")), programmed);
+        for (const auto &[name, bytes] : files)
+            QVERIFY2(readFile(scratch.filePath(QString::fromUtf8(name))) == bytes, name);
         QVERIFY(!QFile::exists(scratch.filePath("none.bin")));
     }
 
@@ -330,7 +260,6 @@ private slots:
         writeFile(at("chip.bin"), randomImage(32768));
         writeFile(at("out.bin"), "an older read");
         BoardProcess paced({"--paced", "--chip", at("chip.bin")});
-        const auto interrupt = [](QProcess &p) { ::kill(pid_t(p.processId()), SIGINT); };
         const Run reading = cli({"--port", paced.path(), "read", at("out.bin")}, {}, 1500, interrupt);
         const QString said = reading.lines.join(u'|');
         QVERIFY2(reading.status == 130 && said.startsWith("read: interrupted after ") && said.endsWith(" bytes; " + at("out.bin") + " was not replaced"), qPrintable(said));
@@ -386,17 +315,29 @@ private slots:
         const Run refused = cli({"--port", both, "read", at("chip.bin")});
         QVERIFY2(refused.status == 2 && refused.errors.contains("needs {port} or {n}"), qPrintable(refused.errors));
         QVERIFY(receivedByBoard(at("one.log")).bytes.isEmpty() && receivedByBoard(at("two.log")).bytes.isEmpty());
+        // Nor may two boards' names make one target, nor two names lead to one board (a link to it):
+        // its sessions would write to it side by side.
+        QVERIFY(QFile::link(two.path(), at(QFileInfo(one.path()).fileName())) && QFile::link(one.path(), at("one-again")));
+        const std::pair<QString, QString> colliding[] = {{one.path() + "," + at(QFileInfo(one.path()).fileName()), "the target of more than one board"},
+                                                         {one.path() + "," + at("one-again"), "names the same port as " + one.path()}};
+        for (const auto &[ports, says] : colliding) {
+            const Run refusedToo = cli({"--port", ports, "read", at("chip-{port}.bin")});
+            QVERIFY2(refusedToo.status == 2 && refusedToo.errors.contains(says), qPrintable(refusedToo.errors));
+        }
+        QVERIFY(receivedByBoard(at("one.log")).bytes.isEmpty() && receivedByBoard(at("two.log")).bytes.isEmpty());
         QCOMPARE(cli({"--port", both, "read", at("chip-{n}.bin")}).status, 0);
         QCOMPARE(readFile(at("chip-1.bin")), first);
         QCOMPARE(readFile(at("chip-2.bin")), second);
 
-        // Ctrl-C stops every board's stream with its stop byte and leaves every target as it was.
-        BoardProcess slow({"--paced", "--log", at("slow.log")}), slower({"--paced", "--log", at("slower.log")});
+        // Ctrl-C stops every board's stream with its stop byte and leaves every target as it was; the
+        // batch ends as interrupted even when a board had failed before.
+        BoardProcess slow({"--paced", "--log", at("slow.log")}), slower({"--paced", "--log", at("slower.log")}), stalls({"--fault", "short-stream=10"});
         writeFile(at("kept-1.bin"), "kept");
         writeFile(at("kept-2.bin"), "kept");
-        const Run stopped = cli({"--port", slow.path() + "," + slower.path(), "read", at("kept-{n}.bin")}, {}, 1500,
-                                [](QProcess &p) { ::kill(pid_t(p.processId()), SIGINT); });
-        QVERIFY2(stopped.status == 130 && stopped.lines.last() == "batch: 0 of 2 boards succeeded; not: " + slow.path() + ", " + slower.path(),
+        const Run stopped = cli({"--port", slow.path() + "," + slower.path() + "," + stalls.path(), "--idle-timeout", "0.3", "read", at("kept-{n}.bin")}, {}, 2500,
+                                interrupt);
+        QVERIFY2(stopped.status == 130 && stopped.lines.last() == "batch: 0 of 3 boards succeeded; not: " + slow.path() + ", " + slower.path() + ", " + stalls.path()
+                     && stopped.lines.contains(stalls.path() + ": read: stalled at 0x000A; " + at("kept-3.bin") + " was not replaced [FERMATO: NESSUN DATO DAL CHIP ALLA LOCAZIONE 10]"),
                  qPrintable(stopped.lines.join(u'|')));
         for (const QString &log : {at("slow.log"), at("slower.log")})
             QVERIFY(receivedByBoard(log).bytes.startsWith(QByteArray::fromHex("ff7e1e63")));
@@ -442,7 +383,7 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         const Run write = cli({"--port", evil.path(), "--no-check", "write", writeFile(at("evil.bin"), image)}, {}, qMax(interruptMs, 0),
-                              [&](QProcess &p) { if (interruptMs >= 0) ::kill(pid_t(p.processId()), SIGINT); });
+                              [&](QProcess &p) { if (interruptMs >= 0) interrupt(p); });
         QVERIFY2(write.status == status && write.lines.size() == 1 && QRegularExpression('^' + said + '$').match(write.lines[0]).hasMatch(),
                  qPrintable(write.lines.join(u'|')));
         // Stopped half-way, it ends only once the board has given the write up, so that the next
@@ -456,6 +397,62 @@ private slots:
         const QByteArray chip = readFile(at("evil-chip.bin"));
         const auto programmed = std::mismatch(chip.begin(), chip.end(), image.begin()).first - chip.begin();
         QCOMPARE(chip.mid(programmed), erased(int(chip.size() - programmed)));
+    }
+
+    void aWriteKilledMidwayThenANewRun_data()
+    {
+        QTest::addColumn<QString>("next");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("said");  // a pattern
+        QTest::newRow("a write") << "write" << 130 << "write: interrupted at 0x[0-9A-F]{4}; the chip is partly written";
+        QTest::newRow("a blank check") << "blank" << 1 << "blank: not blank at 0x0001 \\(chip 0x00\\) \\[IL CHIP NON E' VUOTO\\]";
+    }
+    void aWriteKilledMidwayThenANewRun()
+    {
+        // A program killed inside a block leaves the rest of it queued for the line, and the board
+        // still inside the write: the next program's first frame must not reach it as image data or
+        // as a bad next-block frame, nor the block's late acknowledgement be taken as chip data.
+        QFETCH(QString, next);
+        QFETCH(int, status);
+        QFETCH(QString, said);
+        QByteArray image = randomImage(32768, 5);
+        for (int block = 0; block < 64; ++block)
+            image.replace(block * 512, 8, QByteArray::fromHex("ff0013ff0013ffff"));
+        BoardProcess board({"--paced", "--chip", writeFile(at("killed.bin"), erased()), "--save", at("killed-chip.bin")});
+        const QStringList write{"--port", board.path(), "--no-check", "--no-verify", "write", writeFile(at("killed-image.bin"), image)};
+        cli(write, {}, 1500, [](QProcess &p) { p.kill(); });
+        const Run after = next == "write" ? cli(write, {}, 2000, interrupt)
+                                          : cli({"--port", board.path(), "blank"});
+        QVERIFY2(after.status == status && after.lines.size() == 1 && QRegularExpression('^' + said + '$').match(after.lines[0]).hasMatch(),
+                 qPrintable(after.lines.join(u'|')));
+        QTest::qWait(300);
+        QVERIFY(board.stop());
+        const QByteArray chip = readFile(at("killed-chip.bin"));
+        const auto programmed = std::mismatch(chip.begin(), chip.end(), image.begin()).first - chip.begin();
+        QVERIFY(programmed > 512);
+        QCOMPARE(chip.mid(programmed), erased(int(chip.size() - programmed)));
+    }
+
+    void aBoardThatNeverStopsSending_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("said");
+        const QString busy = ": busy, the board kept sending and did not stop when asked, so the operation never began";
+        QTest::newRow("read") << QStringList{"--idle-timeout", "0.5", "read", at("never.bin")} << "read" + busy + "; " + at("never.bin") + " was not replaced";
+        QTest::newRow("write") << QStringList{"--no-check", "write", writeFile(at("never-image.bin"), randomImage(32768))} << "write" + busy + " [ERRORE]";
+    }
+    void aBoardThatNeverStopsSending()
+    {
+        // Bytes flowed the whole time, so neither a stall at location 0 nor blocks the board did not
+        // take; and the board was asked for nothing but to stop.
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, said);
+        BoardProcess board({"--paced", "--fault", "endless-stream", "--log", at("never.log")});
+        const Run run = cli(QStringList{"--port", board.path()} + arguments);
+        QCOMPARE(run.lines, QStringList{said});
+        QCOMPARE(run.status, 1);
+        const QByteArray received = receivedByBoard(at("never.log")).bytes;
+        QVERIFY(!received.isEmpty() && received.count(char(0x63)) == received.size());
     }
 
     void writeAsTheBoardReceivesIt()
@@ -472,9 +469,12 @@ private slots:
         const QString checksum = "checksum " + checksumOf(image);
         QCOMPARE(write.lines, (QStringList{"write: ok, " + checksum + " [CORRETTO]", "verify: ok, " + checksum + " [VERIFICA ESEGUITA CORRETTAMENTE]"}));
         QTRY_COMPARE(receivedByBoard(at("wire.log")).bytes, wire + QByteArray::fromHex("ff7e1e"));
-        // The program's trace holds what the board's log holds, both ways.
+        // The program's trace holds what the board's log holds, both ways, timed in seconds since the
+        // port opened (the first frame waits out a write another program may have left).
         for (const char *direction : {">", "<"})
             QCOMPARE(receivedByBoard(at("trace.log"), direction).bytes, receivedByBoard(at("wire.log"), direction).bytes);
+        const double firstSent = receivedByBoard(at("trace.log")).seconds.value(0);
+        QVERIFY2(firstSent >= 0.6 && firstSent < 5, qPrintable(QString::number(firstSent)));
         QVERIFY(board.stop());
         QCOMPARE(readFile(at("saved.bin")), image);
     }

@@ -210,6 +210,54 @@ private slots:
         QVERIFY(!w.get("Frame1")->isVisible());
     }
 
+    void serviceButtonsOnlyBeepWhileAWriteRuns_data()
+    {
+        QTest::addColumn<QString>("pressed");
+        QTest::addColumn<QByteArray>("sends");  // once nothing runs
+        QTest::newRow("SCRIVO DATO") << "buttonWriteData" << QByteArray::fromHex("ff0013");
+        QTest::newRow("LEGGO DATO") << "buttonReadData" << QByteArray::fromHex("ff0012");
+        QTest::newRow("POSIZIONO") << "buttonPompoClock" << QByteArray::fromHex("ff001a ff001b");
+        QTest::newRow("POMPO RESET") << "buttonReset" << QByteArray::fromHex("ff000c");
+    }
+    void serviceButtonsOnlyBeepWhileAWriteRuns()
+    {
+        // A service frame among a write's image bytes puts the board out of step, so that it takes
+        // the next block for commands; a changed receive mode takes the write's answers away. Pressed
+        // while a write runs, a service button only beeps; once the board has given the stopped
+        // write up, it sends again.
+        QFETCH(QString, pressed);
+        QFETCH(QByteArray, sends);
+        QTemporaryDir dir;
+        const QString log = dir.filePath("wire.log");
+        const QByteArray image = randomImage(32768);
+        BoardProcess board({"--paced", "--log", log});
+        Window w;
+        w.session.service().setPause([](int) {});
+        w.connectTo(board.path());
+        QVERIFY(QTest::qWaitFor([&] { return w.connectText() == "CONNECTED !"; }, 5000));
+        w.box("textNomeFile")->setText(writeFile(dir.filePath("image.bin"), image));
+        RxMode modeAfterPress = RxMode::Idle;
+        int beepsAfterPress = 0;
+        QTimer::singleShot(1500, [&] {
+            const int before = w.op.beeps();
+            w.button(qPrintable(pressed))->click();
+            modeAfterPress = w.session.state().rxMode;
+            beepsAfterPress = w.op.beeps() - before;
+            QTimer::singleShot(300, [&] { w.button("Command8")->click(); });  // stops the write
+        });
+        w.button("Command3")->click();  // returns once the write has ended
+        QCOMPARE(modeAfterPress, RxMode::Write);
+        QCOMPARE(beepsAfterPress, 1);
+        QByteArray wire = QByteArray::fromHex("ff471c");
+        for (int block = 0; block < 64; ++block)
+            wire += image.mid(block * 512, 512) + QByteArray::fromHex("ff471d");
+        QTest::qWait(StreamStart::UnfinishedWriteMs);
+        const QByteArray written = receivedByBoard(log).bytes;
+        QVERIFY2(written.size() > 3 + 512 && wire.startsWith(written), qPrintable(written.toHex().right(64)));
+        w.button(qPrintable(pressed))->click();
+        QTRY_COMPARE(receivedByBoard(log).bytes, written + sends);
+    }
+
     void focusOrder()
     {
         Window w;

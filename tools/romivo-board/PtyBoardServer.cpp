@@ -37,6 +37,7 @@ bool PtyBoardServer::start(QString *error)
     m_writable = std::make_unique<QSocketNotifier>(m_master, QSocketNotifier::Write);
     m_writable->setEnabled(false);
     connect(m_writable.get(), &QSocketNotifier::activated, this, &PtyBoardServer::flushPending);
+    flushPending();  // a board that sends unasked starts at once
     return true;
 }
 

@@ -44,10 +44,23 @@ BoardRun::BoardRun(const CliOptions &options, const QString &port, const QString
         end(Trouble);
     });
     connect(&m_watchdog, &QTimer::timeout, this, [this, wake] {
+        // The wait for a quiet line before the operation begins is not a stall; a line that never
+        // goes quiet is given up once the board could have stopped and then been idle as long.
+        const qint64 idleMs = qint64(m_options.idleTimeoutSeconds * 1000);
+        if (m_session.waitingForQuietLine()) {
+            m_waitedForQuiet = true;
+            if (m_quiet.elapsed() >= idleMs + StreamStart::AfterOpenMs + StreamStart::RestopMs) {
+                m_stalled = true;
+                wake();
+            }
+            return;
+        }
+        if (std::exchange(m_waitedForQuiet, false))
+            m_quiet.restart();
         if (m_session.state().currentAddress != m_lastAddress) {
             m_lastAddress = m_session.state().currentAddress;
             m_quiet.restart();
-        } else if (m_quiet.elapsed() >= qint64(m_options.idleTimeoutSeconds * 1000)) {
+        } else if (m_quiet.elapsed() >= idleMs) {
             m_stalled = true;
             wake();
         }
@@ -64,21 +77,26 @@ void BoardRun::interrupt()
     QMetaObject::invokeMethod(this, &BoardRun::wake, Qt::QueuedConnection);
 }
 
+bool BoardRun::openTrace()
+{
+    if (m_traceName.isEmpty())
+        return true;
+    // Unbuffered: what passed on the line is in the file even if the program is killed. A FIFO
+    // could hold the open for ever; a terminal (/dev/stderr) is fine.
+    m_trace.setFileName(m_traceName);
+    const bool pipe = ImageFile::isPipeOrSocket(m_traceName);
+    if (pipe || !m_trace.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+        m_err << "romivo-cli: cannot write the trace " << shownName(m_traceName) << ": "
+              << (pipe ? QStringLiteral("not a regular file (a FIFO or socket)") : m_trace.errorString()) << Qt::endl;
+        return false;
+    }
+    m_port.setTrace(&m_trace);
+    return true;
+}
+
 bool BoardRun::prepare()
 {
     const bool simulated = selectPort(m_portName).kind == PortSelection::Kind::Simulated;
-    if (!m_traceName.isEmpty()) {
-        // Unbuffered: what passed on the line is in the file even if the program is killed. A FIFO
-        // could hold the open for ever; a terminal (/dev/stderr) is fine.
-        m_trace.setFileName(m_traceName);
-        const bool pipe = ImageFile::isPipeOrSocket(m_traceName);
-        if (pipe || !m_trace.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
-            m_err << "romivo-cli: cannot write the trace " << shownName(m_traceName) << ": "
-                  << (pipe ? QStringLiteral("not a regular file (a FIFO or socket)") : m_trace.errorString()) << Qt::endl;
-            return false;
-        }
-        m_port.setTrace(&m_trace);
-    }
     if (simulated)
         m_err << "romivo-cli: SIM is the simulated board: no chip is programmed or read" << Qt::endl;
     if (simulated && !m_options.simChip.isEmpty()) {
@@ -197,6 +215,12 @@ void BoardRun::end(int status)
         const bool simulated = selectPort(m_portName).kind == PortSelection::Kind::Simulated;
         if (simulated && !m_options.simChip.isEmpty() && !saveSimulatedChip() && m_status == Success)
             m_status = Trouble;
+        // A trace with lines missing is no record of the line: as a result that was not written.
+        if (!m_port.traceError().isEmpty()) {
+            m_err << "romivo-cli: cannot write the trace " << shownName(m_traceName) << ": " << m_port.traceError() << Qt::endl;
+            if (m_status == Success || m_status == Failure)
+                m_status = Trouble;
+        }
         m_done = true;
         emit finished(m_status);
     });
@@ -240,8 +264,9 @@ void BoardRun::write(const QByteArray &image, StepReport &report, const StepDone
             }
             if (m_result->outcome != Outcome::WriteFailed)
                 return done(endedEarly(Ended::Failed, report));
-            report.outcome = QStringLiteral("failed");
-            report.detail = QStringLiteral(", the board did not take every block");
+            report.outcome = m_result->lineBusy ? QStringLiteral("busy") : QStringLiteral("failed");
+            report.detail = m_result->lineBusy ? QStringLiteral(", the board kept sending and did not stop when asked, so the operation never began")
+                                               : QStringLiteral(", the board did not take every block");
             done(Failure);
         });
     };
@@ -407,6 +432,7 @@ void BoardRun::perform(const QString &label, const std::function<void()> &start,
     // Sleeps until the operation announces its end, the port goes, an interrupt comes, or the
     // stream brings nothing for the idle time-out (checked a few times a second).
     m_quiet.start();
+    m_waitedForQuiet = false;
     m_lastAddress = m_session.state().currentAddress;
     m_watchdog.start(int(qBound(qint64(10), qint64(m_options.idleTimeoutSeconds * 1000) / 5, qint64(250))));
     if (m_result || m_interrupted || m_portLost)
@@ -419,6 +445,7 @@ void BoardRun::settle()
     const Then then = std::exchange(m_then, {});
     if (m_portLost || (m_stalled && !m_result)) {
         m_endAddress = m_session.state().currentAddress;
+        m_lineBusy = m_session.waitingForQuietLine();
         m_session.stop();
         m_progress.finish();
         return then(m_portLost ? Ended::PortLost : Ended::Stalled);
@@ -436,6 +463,12 @@ int BoardRun::endedEarly(Ended ended, StepReport &report)
 {
     switch (ended) {
     case Ended::Stalled:
+        if (m_lineBusy) {
+            // Bytes kept coming, but not the chip: the stream was never asked for.
+            report.outcome = QStringLiteral("busy");
+            report.detail = QStringLiteral(", the board kept sending and did not stop when asked, so the operation never began");
+            return Failure;
+        }
         report.outcome = QStringLiteral("stalled");
         report.location = m_endAddress;
         report.detail = QStringLiteral(" at ") + hexNumber(m_endAddress, 4);

@@ -44,8 +44,10 @@ public:
     BoardRun(const CliOptions &options, const QString &port, const QString &trace, RunOutput &output,
              bool progressLine, QObject *parent = nullptr);
 
-    // The trace opened and a simulated board set up; false, said, when that cannot be.
+    // A simulated board set up; false, said, when that cannot be.
     bool prepare();
+    // The trace begun (emptied); false, said, when it cannot be written.
+    bool openTrace();
     void setPlan(QList<Planned> plan) { m_plan = std::move(plan); }
     // Opens the port, awaits the board, then runs the steps; finished() comes at the end.
     void start();
@@ -123,6 +125,8 @@ private:
     bool m_started = false;
     bool m_interrupted = false;
     bool m_portLost = false;
+    bool m_lineBusy = false;
+    bool m_waitedForQuiet = false;  // the watchdog saw the operation wait for a quiet line  // the last stall came while the line never went quiet
     bool m_done = false;
     bool m_ending = false;
     int m_status = Success;

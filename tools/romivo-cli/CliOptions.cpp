@@ -188,8 +188,13 @@ std::optional<CliOptions> CliOptions::parse(const QStringList &arguments, QStrin
         return std::nullopt;
     }
     // A script that forgets the port must not "program" the simulated chip and succeed.
-    if (options.ports.isEmpty() || options.ports.contains(QString())) {
+    if (options.ports.isEmpty() || options.ports == QStringList{QString()}) {
         *error = QStringLiteral("--port is required (the board's serial port, or SIM for the simulated board)");
+        return std::nullopt;
+    }
+    if (options.ports.contains(QString())) {
+        *error = QStringLiteral("--port %1 holds an empty port name (the names are separated by commas)")
+                     .arg(parser.values(port).join(QStringLiteral(" --port ")));
         return std::nullopt;
     }
     const bool allSimulated = std::all_of(options.ports.cbegin(), options.ports.cend(), [](const QString &name) {

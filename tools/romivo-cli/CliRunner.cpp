@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "CliRunner.h"
 
+#include "link/PortName.h"
 #include "operations/FileReplacement.h"
 #include "operations/ImageExport.h"
 #include "operations/ImageFile.h"
 #include "operations/Messages.h"
 
+#include <QDir>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
@@ -15,6 +17,8 @@
 #include <QJsonObject>
 #include <QSet>
 #include <algorithm>
+#include <qplatformdefs.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -28,6 +32,33 @@ std::optional<QString> notRegular(const QString &path)
     if (QFileInfo::exists(path) && !QFileInfo(path).isFile())
         return QStringLiteral("not a regular file (a device)");
     return std::nullopt;
+}
+
+// One key for every name of a file: its device and inode where it exists (links followed by the
+// kernel), else its absolute path.
+QString fileIdentity(const QString &path)
+{
+    QT_STATBUF info;
+    if (QT_STAT(QFile::encodeName(path).constData(), &info) == 0)
+        return QStringLiteral("inode %1:%2").arg(info.st_dev).arg(info.st_ino);
+    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+}
+
+// The board a port name leads to, once the kernel has followed its links: two names for one board
+// would have two sessions write to it at once. Empty for the simulated board: each is its own.
+QString portIdentity(const QString &port)
+{
+    const PortSelection selection = selectPort(port);
+    if (selection.kind != PortSelection::Kind::Serial)
+        return {};
+    QString path = selection.systemName;
+    // A bare name is one in /dev, as the serial layer takes it.
+    if (!path.startsWith(u'/') && !path.startsWith(QLatin1String("./")) && !path.startsWith(QLatin1String("../")))
+        path.prepend(QLatin1String("/dev/"));
+    QT_STATBUF info;
+    if (QT_STAT(QFile::encodeName(path).constData(), &info) == 0 && S_ISCHR(info.st_mode))
+        return QStringLiteral("device %1").arg(info.st_rdev);
+    return fileIdentity(path);
 }
 
 bool namesEachBoard(const QString &name)
@@ -58,6 +89,12 @@ int CliRunner::run()
         refuseFile(m_options.trace, QStringLiteral("a trace for several boards needs {port} or {n} in its name"));
         return Trouble;
     }
+    if (!distinctBoards())
+        return Trouble;
+    // Every file is checked before anything is sent or written: a mistyped last file costs no
+    // write, and a trace is begun only once it cannot take the place of a file the run needs.
+    if (!plan() || !planTraces())
+        return Trouble;
     const bool progressLine = !m_options.quiet && ::isatty(STDERR_FILENO);
     QEventLoop loop;
     for (qsizetype i = 0; i < m_options.ports.size(); ++i) {
@@ -70,12 +107,12 @@ int CliRunner::run()
         });
         if (!board->prepare())
             return Trouble;
+        board->setPlan(m_plans.at(i));
     }
-    // Every file is checked before anything is sent: a mistyped last file costs no write.
-    if (!plan())
-        return Trouble;
-    for (qsizetype i = 0; i < m_boards.size(); ++i)
-        m_boards.at(i)->setPlan(m_plans.at(i));
+    for (BoardRun *board : std::as_const(m_boards)) {
+        if (!board->openTrace())
+            return Trouble;
+    }
     if (progressLine && several())
         m_progress.start();
     for (BoardRun *board : std::as_const(m_boards))
@@ -108,6 +145,52 @@ QString CliRunner::forBoard(const QString &name, int index) const
     return QString(name).replace(QLatin1String("{n}"), QString::number(index + 1)).replace(QLatin1String("{port}"), port);
 }
 
+bool CliRunner::distinctBoards()
+{
+    QHash<QString, QString> named;  // a board's identity, and the first name given for it
+    for (const QString &port : std::as_const(m_options.ports)) {
+        const QString identity = portIdentity(port);
+        if (identity.isEmpty())
+            continue;
+        if (named.contains(identity)) {
+            refuseFile(port, QStringLiteral("names the same port as ") + shownName(named.value(identity)));
+            return false;
+        }
+        named.insert(identity, port);
+    }
+    return true;
+}
+
+bool CliRunner::planTraces()
+{
+    if (m_options.trace.isEmpty())
+        return true;
+    QSet<QString> runFiles;  // every file the run reads or writes
+    for (const QList<Planned> &plan : std::as_const(m_plans)) {
+        for (const Planned &planned : plan) {
+            if (planned.step.kind != CliOptions::Step::Kind::Blank)
+                runFiles.insert(fileIdentity(planned.step.file));
+        }
+    }
+    if (!m_options.simChip.isEmpty())
+        runFiles.insert(fileIdentity(m_options.simChip));
+    QSet<QString> traces;
+    for (qsizetype board = 0; board < m_options.ports.size(); ++board) {
+        const QString trace = forBoard(m_options.trace, int(board));
+        const QString identity = fileIdentity(trace);
+        if (runFiles.contains(identity)) {
+            refuseFile(trace, QStringLiteral("a trace cannot take the place of a file the run reads or writes"));
+            return false;
+        }
+        if (traces.contains(identity)) {
+            refuseFile(trace, QStringLiteral("the trace of more than one board"));
+            return false;
+        }
+        traces.insert(identity);
+    }
+    return true;
+}
+
 bool CliRunner::plan()
 {
     QHash<QString, QByteArray> decoded;  // each file once, for every board
@@ -119,7 +202,7 @@ bool CliRunner::plan()
             Planned planned{step, {}, -1};
             planned.step.file = forBoard(step.file, int(board));
             const QString &file = planned.step.file;
-            const QString key = QFileInfo(file).absoluteFilePath();
+            const QString key = fileIdentity(file);
             if (step.kind != CliOptions::Step::Kind::Blank && ImageFile::namesNoFile(file)) {
                 refuseFile(file, QStringLiteral("names no file (") + Messages::text(MessageId::NoFileSelected) + u')');
                 return false;

@@ -29,6 +29,10 @@ private:
     // Every image decoded once and every read target tried, for every board, before anything is
     // sent; false, said, at the first file that will not do.
     bool plan();
+    // No two ports name one board (a link and its device, one name twice); false, said, if so.
+    bool distinctBoards();
+    // Each board's trace names a file of its own, none that the run reads or writes.
+    bool planTraces();
     // A file name for board `index`: {n} its number from 1, {port} its port's last name part.
     QString forBoard(const QString &name, int index) const;
     bool targetReplaceable(const QString &path);
