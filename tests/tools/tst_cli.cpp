@@ -30,6 +30,11 @@ private slots:
             QVERIFY2(line.count(u'\t') >= 1 && !line.startsWith(u'\t'), qPrintable(line));
         // The board refuses a chip file it could not save before the session starts, not after it.
         QCOMPARE(QProcess::execute(ROMIVO_BOARD_TOOL, {"--save", "/nonexistent-romivo/chip.bin"}), 2);
+        // Nor does it wait at start for a writer to a FIFO named as its chip.
+        QVERIFY(::mkfifo(qPrintable(at("chip-fifo")), 0600) == 0);
+        QProcess board;
+        board.start(ROMIVO_BOARD_TOOL, {"--chip", at("chip-fifo")});
+        QVERIFY(board.waitForFinished(5000) && board.exitCode() == 2);
     }
 
     void runsOnOneSimulatedChip()

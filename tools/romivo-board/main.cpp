@@ -9,6 +9,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QTextStream>
 
 #include <cstdio>
@@ -62,6 +63,9 @@ int main(int argc, char *argv[])
     board.setFaults(faults);
     if (parser.isSet(chip)) {
         QFile file(parser.value(chip));
+        // Opening a FIFO would wait for a writer that may never come; a device is no chip.
+        if (QFileInfo::exists(file.fileName()) && !QFileInfo(file.fileName()).isFile())
+            return fail(QStringLiteral("%1: not a regular file").arg(file.fileName()));
         if (!file.open(QIODevice::ReadOnly))
             return fail(QStringLiteral("%1: %2").arg(file.fileName(), file.errorString()));
         board.chip().load(file.read(Chip::Size));
