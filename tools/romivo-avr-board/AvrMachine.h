@@ -13,6 +13,7 @@ public:
     static constexpr std::uint64_t Hz = 16'000'000;
 
     ~AvrMachine();
+    // False, with `error` as "FILE: reason", for a file that is not an AVR program this board can run.
     bool load(const QString &firmwareElf, QString *error);
     avr_t *avr() const { return m_avr; }
     std::uint64_t cycle() const;
@@ -31,6 +32,6 @@ private:
     static std::uint64_t heartbeat(avr_t *avr, std::uint64_t when, void *param);
 
     avr_t *m_avr = nullptr;
-    std::int64_t m_startNs = 0;
+    std::int64_t m_startNs = -1;
     std::uint64_t m_worstLag = 0;
 };

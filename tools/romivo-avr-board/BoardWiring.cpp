@@ -80,31 +80,31 @@ void BoardWiring::keepLineTiming()
     m_uart->cycles_per_byte = cyclesPerBit * 10;
 }
 
-void BoardWiring::fromProgram(const QByteArray &bytes)
+// Dropped and counted, as romivo-board does, rather than left in the terminal: only a faulty
+// program gets this far ahead of its acknowledgements, and a stalled read would hide it.
+void BoardWiring::fromProgram(QByteArrayView bytes)
 {
-    const bool idle = waitingTowardsBoard() == 0;
-    m_towardsBoard.append(bytes);
-    if (idle)
+    const bool idle = m_waiting == 0;
+    const qsizetype size = qsizetype(m_towardsBoard.size());
+    const qsizetype taken = qMin(bytes.size(), size - m_waiting);
+    for (qsizetype i = 0; i < taken; ++i)
+        m_towardsBoard[std::size_t((m_first + m_waiting + i) % size)] = std::uint8_t(bytes[i]);
+    m_waiting += taken;
+    m_dropped += bytes.size() - taken;
+    if (idle && m_waiting > 0)
         avr_cycle_timer_register(m_avr, CyclesPerByte, feedLine, this);
 }
 
 std::uint64_t BoardWiring::feedLine(avr_t *, std::uint64_t when, void *param)
 {
     auto *self = static_cast<BoardWiring *>(param);
-    const auto byte = std::uint8_t(self->m_towardsBoard[self->m_fed++]);
+    const std::uint8_t byte = self->m_towardsBoard[std::size_t(self->m_first)];
+    self->m_first = (self->m_first + 1) % qsizetype(self->m_towardsBoard.size());
+    --self->m_waiting;
     avr_raise_irq(self->m_uartIn, byte);
     if (self->onReceived)
         self->onReceived(byte);
-    if (self->m_fed == self->m_towardsBoard.size()) {
-        self->m_towardsBoard.clear();
-        self->m_fed = 0;
-        return 0;
-    }
-    if (self->m_fed >= 4096) {
-        self->m_towardsBoard.remove(0, self->m_fed);
-        self->m_fed = 0;
-    }
-    return when + CyclesPerByte;
+    return self->m_waiting > 0 ? when + CyclesPerByte : 0;
 }
 
 void BoardWiring::uartOutput(avr_irq_t *, std::uint32_t value, void *param)

@@ -4,7 +4,8 @@
 #include "EpromModel.h"
 #include "VcdTrace.h"
 
-#include <QByteArray>
+#include <QByteArrayView>
+#include <array>
 #include <cstdint>
 #include <functional>
 
@@ -19,9 +20,11 @@ class BoardWiring {
 public:
     BoardWiring(avr_t *avr, EpromModel &chip, VcdTrace &trace);
 
-    // Bytes from the program, delivered to the UART one line time apart.
-    void fromProgram(const QByteArray &bytes);
-    qsizetype waitingTowardsBoard() const { return m_towardsBoard.size() - m_fed; }
+    // Bytes from the program, delivered to the UART one line time apart. Those beyond what the
+    // queue holds are dropped and counted.
+    void fromProgram(QByteArrayView bytes);
+    qsizetype waitingTowardsBoard() const { return m_waiting; }
+    qint64 droppedTowardsBoard() const { return m_dropped; }
     // The adapter asserts DTR while the program holds the port open.
     void setDtr(bool asserted);
     // Keeps the UART's byte time that of 8N1 (call after the firmware may have set its speed).
@@ -61,6 +64,10 @@ private:
     avr_irq_t *m_dtrPin = nullptr;
     avr_irq_t *m_uartIn = nullptr;
     avr_uart_t *m_uart = nullptr;
-    QByteArray m_towardsBoard;
-    qsizetype m_fed = 0;
+    // Eight blocks' worth: a program that waits for each block's acknowledgement never has more
+    // than one block and a frame on the way.
+    std::array<std::uint8_t, 4096> m_towardsBoard{};
+    qsizetype m_first = 0;
+    qsizetype m_waiting = 0;
+    qint64 m_dropped = 0;
 };

@@ -29,7 +29,7 @@ bool PtyLine::open(QString *error)
     return opened;
 }
 
-QByteArray PtyLine::wait(qint64 timeoutUs)
+QByteArrayView PtyLine::wait(qint64 timeoutUs)
 {
     pollfd fd{m_master, short(POLLIN | (m_pending.isEmpty() ? 0 : POLLOUT)), 0};
     const timespec limit{time_t(timeoutUs / 1000000), long(timeoutUs % 1000000) * 1000};
@@ -43,9 +43,9 @@ QByteArray PtyLine::wait(qint64 timeoutUs)
     flush();
     if (!(fd.revents & POLLIN))
         return {};
-    char buffer[4096];
-    const ssize_t count = ::read(m_master, buffer, sizeof buffer);
-    return count > 0 ? QByteArray(buffer, qsizetype(count)) : QByteArray();
+    // Into one buffer, read after read: a flood allocates nothing.
+    const ssize_t count = ::read(m_master, m_received, sizeof m_received);
+    return count > 0 ? QByteArrayView(m_received, qsizetype(count)) : QByteArrayView();
 }
 
 void PtyLine::send(const QByteArray &bytes)

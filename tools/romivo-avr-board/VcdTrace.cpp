@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "VcdTrace.h"
+#include "RegularFile.h"
 
 namespace {
 // One 16 MHz cycle is 62.5 ns: 625 units of 100 ps.
@@ -16,11 +17,8 @@ QByteArray bits(int value, int count)
 
 bool VcdTrace::open(const QString &path, QString *error)
 {
-    m_file.setFileName(path);
-    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        *error = QStringLiteral("%1: %2").arg(path, m_file.errorString());
+    if (!RegularFile::open(m_file, path, O_WRONLY | O_CREAT | O_TRUNC, error))
         return false;
-    }
     m_file.write("$timescale 100ps $end\n$scope module eprom $end\n"
                  "$var wire 1 ! CE $end\n$var wire 1 \" OE $end\n$var wire 1 # VPP $end\n"
                  "$var wire 1 $ VCCP $end\n$var wire 15 % A [14:0] $end\n$var wire 8 & D [7:0] $end\n"

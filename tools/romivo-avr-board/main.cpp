@@ -5,6 +5,7 @@
 #include "BoardWiring.h"
 #include "EpromModel.h"
 #include "PtyLine.h"
+#include "RegularFile.h"
 #include "VcdTrace.h"
 #include "operations/FileReplacement.h"
 
@@ -103,31 +104,32 @@ int main(int argc, char *argv[])
             return fail(QStringLiteral("--weak %1: not an address from 0 to 32767").arg(text));
         eprom.setWeak(address);
     }
+    // The firmware first: nothing is created or truncated for a board that cannot run.
+    AvrMachine machine;
+    QString error;
+    if (!machine.load(parser.value(firmware), &error))
+        return fail(error);
     if (parser.isSet(chip)) {
-        QFile file(parser.value(chip));
-        if (!file.open(QIODevice::ReadOnly))
-            return fail(QStringLiteral("%1: %2").arg(file.fileName(), file.errorString()));
+        QFile file;
+        if (!RegularFile::open(file, parser.value(chip), O_RDONLY, &error))
+            return fail(error);
         eprom.load(file.read(EpromModel::Size));
     }
     // Checked now, not after a whole session whose chip would then be lost.
     if (parser.isSet(save)) {
-        if (const QString cannot = FileReplacement::check(parser.value(save), EpromModel::Size); !cannot.isEmpty())
+        QString cannot = RegularFile::refusal(parser.value(save));
+        if (cannot.isEmpty())
+            cannot = FileReplacement::check(parser.value(save), EpromModel::Size);
+        if (!cannot.isEmpty())
             return fail(QStringLiteral("--save %1: %2").arg(parser.value(save), cannot));
     }
     QFile log;
-    if (parser.isSet(logOption)) {
-        log.setFileName(parser.value(logOption));
-        if (!log.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
-            return fail(QStringLiteral("%1: %2").arg(log.fileName(), log.errorString()));
-    }
+    if (parser.isSet(logOption) && !RegularFile::open(log, parser.value(logOption), O_WRONLY | O_CREAT | O_TRUNC, &error))
+        return fail(error);
     VcdTrace trace;
-    QString error;
     if (parser.isSet(traceOption) && !trace.open(parser.value(traceOption), &error))
         return fail(error);
 
-    AvrMachine machine;
-    if (!machine.load(parser.value(firmware), &error))
-        return fail(error);
     PtyLine line;
     if (!line.open(&error))
         return fail(error);
@@ -153,7 +155,7 @@ int main(int argc, char *argv[])
     while (!endRequested && running) {
         running = machine.catchUp();
         board.keepLineTiming();
-        const QByteArray bytes = line.wait(machine.aheadUs());
+        const QByteArrayView bytes = line.wait(machine.aheadUs());
         if (line.programHoldsPort() != held) {
             held = line.programHoldsPort();
             board.setDtr(held);
@@ -172,6 +174,8 @@ int main(int argc, char *argv[])
         err << "romivo-avr-board: the firmware stopped\n";
     if (line.dropped() > 0)
         err << "romivo-avr-board: dropped " << line.dropped() << " bytes a program never read\n";
+    if (board.droppedTowardsBoard() > 0)
+        err << "romivo-avr-board: dropped " << board.droppedTowardsBoard() << " bytes sent faster than the board takes them\n";
     for (const EpromModel::Violation &violation : eprom.violations())
         err << "romivo-avr-board: violation at " << QString::number(double(violation.cycle) / double(AvrMachine::Hz), 'f', 6)
             << " s: " << violation.what << '\n';
