@@ -21,3 +21,13 @@
 #define VCCP_ENABLE PC3 // 6.25 V on VCC, pulled down on the board
 #define DSR_OUT PC4     // to the serial adapter's DSR input
 #define DTR_IN PC5      // from the adapter's DTR output, low while the port is open
+
+// The socket's VPP and VCC, measured through dividers on ADC6 and ADC7 (the TQFP ATmega328P of an
+// Arduino Nano: a DIP chip has neither) against a 4.096 V reference on AREF; 0.1 % resistors.
+#define VPP_SENSE 6
+#define VCC_SENSE 7
+#define AREF_MILLIVOLTS 4096u
+#define VPP_DIVIDER_TOP_OHMS 27000u
+#define VPP_DIVIDER_BOTTOM_OHMS 10000u
+#define VCC_DIVIDER_TOP_OHMS 10000u
+#define VCC_DIVIDER_BOTTOM_OHMS 10000u

@@ -4,6 +4,7 @@
 #include "board.h"
 
 #include <avr/interrupt.h>
+#include <avr/wdt.h>
 #include <util/delay.h>
 
 // Figures of a 27C256 datasheet: tVCS, tVPS, tAS, tDS, tOES and tDH at least 2 us; tPW 95-105 us;
@@ -14,6 +15,11 @@
 // regulator's output capacitor on the way up, the bleeder resistor on VPP on the way down.
 #define SUPPLY_ON_US 1000
 #define SUPPLY_OFF_US 5000
+// The chip's programming window, in millivolts.
+#define VPP_LOWEST_MV 12500u
+#define VPP_HIGHEST_MV 13000u
+#define VCC_LOWEST_MV 6000u
+#define VCC_HIGHEST_MV 6500u
 
 static uint16_t address;
 static uint8_t data_latch = 0xFF;
@@ -154,6 +160,7 @@ void eprom_program_supplies(bool on)
     drive_ce(false);
     bus_release();
     if (on) {
+        wdt_enable(WDTO_250MS);
         PORTC |= _BV(VCCP_ENABLE);
         _delay_us(SUPPLY_ON_US);
         PORTC |= _BV(VPP_ENABLE);
@@ -166,7 +173,36 @@ void eprom_program_supplies(bool on)
         PORTC &= (uint8_t)~_BV(VCCP_ENABLE);
         _delay_us(SUPPLY_OFF_US);
         eprom_read_end();
+        wdt_disable();
     }
+}
+
+bool eprom_supplies_on(void)
+{
+    return supplies_on;
+}
+
+// A supply's level in millivolts, from its divider on an ADC input.
+static uint16_t supply_millivolts(uint8_t channel, uint32_t top_ohms, uint32_t bottom_ohms)
+{
+    ADMUX = channel; // AREF, right adjusted
+    ADCSRA = _BV(ADEN) | _BV(ADSC) | _BV(ADPS2) | _BV(ADPS1) | _BV(ADPS0); // 125 kHz
+    while (ADCSRA & _BV(ADSC)) {
+    }
+    // The first conversion after a channel change settles the sample-and-hold; the second counts.
+    ADCSRA |= _BV(ADSC);
+    while (ADCSRA & _BV(ADSC)) {
+    }
+    const uint32_t pin = (uint32_t)ADC * AREF_MILLIVOLTS / 1024u;
+    ADCSRA = 0;
+    return (uint16_t)(pin * (top_ohms + bottom_ohms) / bottom_ohms);
+}
+
+bool eprom_supplies_in_window(void)
+{
+    const uint16_t vpp = supply_millivolts(VPP_SENSE, VPP_DIVIDER_TOP_OHMS, VPP_DIVIDER_BOTTOM_OHMS);
+    const uint16_t vcc = supply_millivolts(VCC_SENSE, VCC_DIVIDER_TOP_OHMS, VCC_DIVIDER_BOTTOM_OHMS);
+    return supplies_on && vpp >= VPP_LOWEST_MV && vpp <= VPP_HIGHEST_MV && vcc >= VCC_LOWEST_MV && vcc <= VCC_HIGHEST_MV;
 }
 
 static uint8_t program_verify(void)
@@ -183,10 +219,15 @@ bool eprom_program(uint16_t at, uint8_t value)
 {
     data_latch = value;
     eprom_set_address(at);
-    // An erased byte needs no pulse, only the check that it is erased.
-    if (value == 0xFF && program_verify() == 0xFF)
+    // A byte that holds the value already needs no pulse; one that would need a bit made 1 again
+    // (only an erase does that) cannot take it, and pulses would only stress its cells.
+    const uint8_t held = program_verify();
+    if (held == value)
         return true;
+    if ((held & value) != value)
+        return false;
     for (uint8_t pulse = 0; pulse < MAX_PULSES; ++pulse) {
+        wdt_reset();
         bus_drive(value);
         _delay_us(SETUP_US);
         // Nothing may stretch the pulse: a byte received meanwhile waits in the UART.

@@ -24,7 +24,13 @@ void eprom_read_begin(void);
 uint8_t eprom_read_at(uint16_t address);
 void eprom_read_end(void);
 
-// Programming: VCC to 6.25 V, then VPP to 12.75 V; off in the reverse order.
+// Programming: VCC to 6.25 V, then VPP to 12.75 V; off in the reverse order. The watchdog runs
+// while they are on: a hang ends in a reset, and a reset switches them off.
 void eprom_program_supplies(bool on);
-// Programs one location with the supplies on: false if it did not verify after MAX_PULSES.
+bool eprom_supplies_on(void);
+// With the supplies on: VPP within 12.5-13.0 V and VCC within 6.0-6.5 V, the chip's programming
+// window, as measured now.
+bool eprom_supplies_in_window(void);
+// Programs one location with the supplies on: false if it did not verify after MAX_PULSES, or at
+// once, without a pulse, if a bit would have to go from 0 to 1.
 bool eprom_program(uint16_t address, uint8_t data);

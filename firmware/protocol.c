@@ -15,8 +15,9 @@
 #define WRITE_FAILED 0x62
 #define BLOCK_SIZE 512u
 #define BLOCK_COUNT 64u
-// An unfinished frame or write is dropped after this much silence: longer than any pause inside a
-// healthy write, shorter than the program's 500 ms wait for an acknowledgement.
+// An unfinished frame or write is dropped after this much silence, counted from the last byte either
+// way: longer than any pause inside a healthy write, shorter than the program's 500 ms wait for an
+// acknowledgement.
 #define QUIET_TICKS (200u * TICKS_PER_MS)
 
 enum code {
@@ -35,8 +36,13 @@ enum code {
     WRITE_START = 28,
     NEXT_BLOCK = 29,
     STREAM = 30,
+#ifdef ROMIVO_TEST_HOOKS
+    TEST_HANG = 85, // a hang with the supplies on, for the watchdog's test
+#endif
 };
 
+// WRITE_DROPPED: a write given up; every byte is dropped until the line has been quiet, so that none
+// of the write's is read as a command.
 enum state { COMMANDS, WRITING, AWAITING_NEXT_BLOCK, WRITE_DROPPED };
 
 static enum state state;
@@ -56,6 +62,14 @@ static void stream_end(void)
 {
     streaming = false;
     eprom_read_end();
+}
+
+// A stream stopped or given up ends with the bytes already queued for it: none may be read as the
+// answer to what comes next.
+static void stream_stop(void)
+{
+    serial_drop_unsent();
+    stream_end();
 }
 
 // From here on every byte is ignored until the line has been quiet.
@@ -89,7 +103,10 @@ static void execute(uint8_t argument, uint8_t code)
     }
     case WRITE_DATA:
         eprom_program_supplies(true);
-        eprom_program(eprom_address(), argument);
+        if (eprom_supplies_in_window())
+            eprom_program(eprom_address(), argument);
+        else
+            serial_send_waiting(WRITE_FAILED);
         eprom_program_supplies(false);
         break;
     case DIR_OUT: eprom_set_bus_out(true); break;
@@ -101,6 +118,9 @@ static void execute(uint8_t argument, uint8_t code)
             eprom_program_supplies(true);
             write_address = 0;
             state = WRITING;
+            // No pulse with a supply outside the chip's window: the image that follows is dropped.
+            if (!eprom_supplies_in_window())
+                write_fail();
         }
         break;
     case STREAM:
@@ -110,26 +130,33 @@ static void execute(uint8_t argument, uint8_t code)
             stream_address = 0;
         }
         break;
+#ifdef ROMIVO_TEST_HOOKS
+    case TEST_HANG:
+        eprom_program_supplies(true);
+        for (;;) {
+        }
+#endif
     default: break; // unknown: never acted on
     }
 }
 
 static void command_byte(uint8_t byte)
 {
-    if (frame_length == 0 && byte != FRAME_START) {
-        if (byte == STOP_BYTE && streaming) {
-            serial_drop_unsent();
-            stream_end();
-        }
-        return; // noise outside a frame, or a stop after the stream had ended
+    // A stop ends a stream wherever it comes, even after a stray frame start.
+    if (byte == STOP_BYTE && streaming) {
+        stream_stop();
+        frame_length = 0;
+        return;
     }
+    if (frame_length == 0 && byte != FRAME_START)
+        return; // noise outside a frame, or a stop after the stream had ended
     frame[frame_length++] = byte;
     if (frame_length < 3)
         return;
     frame_length = 0;
     // A program that sends a command has given up the stream.
     if (streaming)
-        stream_end();
+        stream_stop();
     execute(frame[1], frame[2]);
 }
 
@@ -182,14 +209,36 @@ void protocol_loss(void)
     frame_length = 0;
 }
 
+// The line has been silent: a write still under way is given up (and said so), and only a line
+// quiet since then takes commands again.
 static void quiet_line(void)
 {
+    frame_length = 0;
+    if (state == WRITING || state == AWAITING_NEXT_BLOCK) {
+        write_fail();
+        return;
+    }
     eprom_program_supplies(false);
     state = COMMANDS;
-    frame_length = 0;
 }
 
-uint8_t protocol_work(void)
+void protocol_line_changed(void)
+{
+    // A port opened or closed: whatever the program had under way is over, and bytes queued
+    // before the change are not for the program after it.
+    serial_drop_received();
+    if (streaming)
+        stream_stop();
+    serial_drop_unsent();
+    frame_length = 0;
+    eprom_program_supplies(false);
+    // A write's bytes the host had already queued may still arrive: they are dropped until the
+    // line is quiet, as for any write given up.
+    if (state != COMMANDS)
+        state = WRITE_DROPPED;
+}
+
+uint8_t protocol_work(bool *timed, uint16_t *wake)
 {
     if (streaming) {
         if (!serial_can_send())
@@ -199,18 +248,16 @@ uint8_t protocol_work(void)
             stream_end();
         return 1;
     }
-    if (state == COMMANDS && frame_length == 0) {
-        clock_no_wake();
+    if (state == COMMANDS && frame_length == 0)
         return 0;
-    }
     if (serial_waiting())
         return 1;
-    const uint16_t deadline = serial_last_arrival() + QUIET_TICKS;
-    if ((uint16_t)(clock_now() - serial_last_arrival()) >= QUIET_TICKS) {
+    const uint16_t last = serial_last_activity();
+    if ((uint16_t)(clock_now() - last) >= QUIET_TICKS) {
         quiet_line();
         return 1;
     }
-    clock_wake_at(deadline);
-    // The deadline may have passed while it was being set.
-    return (uint16_t)(clock_now() - serial_last_arrival()) >= QUIET_TICKS;
+    *timed = true;
+    *wake = (uint16_t)(last + QUIET_TICKS);
+    return 0;
 }

@@ -15,7 +15,7 @@
 static volatile uint8_t rx[RX_SIZE];
 static volatile uint16_t rx_head, rx_tail;
 static volatile bool rx_lost;
-static volatile uint16_t rx_arrival;
+static volatile uint16_t line_activity; // the tick of the last byte received or sent
 static volatile uint8_t tx[TX_SIZE];
 static volatile uint8_t tx_head, tx_tail;
 
@@ -31,7 +31,7 @@ ISR(USART_RX_vect)
 {
     const uint8_t status = UCSR0A;
     const uint8_t byte = UDR0;
-    rx_arrival = TCNT1;
+    line_activity = TCNT1;
     const uint16_t next = (rx_head + 1) & (RX_SIZE - 1);
     if (status & (_BV(FE0) | _BV(DOR0)) || next == rx_tail) {
         rx_lost = true;
@@ -72,11 +72,20 @@ bool serial_take_loss(void)
     return lost;
 }
 
-uint16_t serial_last_arrival(void)
+uint16_t serial_last_activity(void)
 {
     uint16_t tick;
-    ATOMIC_BLOCK(ATOMIC_RESTORESTATE) { tick = rx_arrival; }
+    ATOMIC_BLOCK(ATOMIC_RESTORESTATE) { tick = line_activity; }
     return tick;
+}
+
+void serial_drop_received(void)
+{
+    ATOMIC_BLOCK(ATOMIC_RESTORESTATE)
+    {
+        rx_tail = rx_head;
+        rx_lost = false;
+    }
 }
 
 ISR(USART_UDRE_vect)
@@ -87,6 +96,7 @@ ISR(USART_UDRE_vect)
     }
     UDR0 = tx[tx_tail];
     tx_tail = (tx_tail + 1) & (TX_SIZE - 1);
+    line_activity = TCNT1;
 }
 
 bool serial_can_send(void)

@@ -12,8 +12,11 @@ int16_t serial_take(void);
 bool serial_waiting(void);
 // Bytes were lost (ring full, overrun or framing error) since the last call.
 bool serial_take_loss(void);
-// The tick at which the last byte arrived.
-uint16_t serial_last_arrival(void);
+// The tick of the later of the last byte received (kept or not) and the last byte sent: a program
+// that waits for an answer is not silent.
+uint16_t serial_last_activity(void);
+// Drops every byte received and not yet taken.
+void serial_drop_received(void);
 bool serial_can_send(void);
 // Queues a byte; the caller makes sure there is room.
 void serial_send(uint8_t byte);

@@ -5,8 +5,10 @@
 // board exits non-zero when the firmware broke a figure, so every test ends by stopping it.
 #include "Bench.h"
 #include "BoardProcess.h"
+#include "CliProcess.h"
 #include "Files.h"
 
+#include "link/CommandFrame.h"
 #include "link/QtSerialControl.h"
 
 #include <bit>
@@ -16,28 +18,10 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
-
-struct Run { int status = -1; QStringList lines; };
-
-// romivo-cli to its end, interrupted after `interruptMs` when that is not negative.
-Run cli(const QStringList &arguments, int interruptMs = -1)
-{
-    QProcess process;
-    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process.start(QStringLiteral(ROMIVO_CLI_TOOL), arguments);
-    if (interruptMs >= 0) {
-        QTest::qWait(interruptMs);
-        ::kill(pid_t(process.processId()), SIGINT);
-    }
-    if (!process.waitForFinished(240000))
-        process.kill();
-    process.waitForFinished();
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromUtf8(process.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts)};
-}
 
 QString board() { return QStringLiteral(ROMIVO_AVR_BOARD_TOOL); }
 
@@ -91,6 +75,55 @@ QByteArray elfFile(QList<Section> sections, quint16 machine = EM_AVR, quint16 ty
 
 // `rjmp .`: a program that does nothing for ever.
 const Section Idle{".text", SHT_PROGBITS, 0, QByteArray::fromHex("ffcf")};
+
+// A program of the test's own on the board's terminal: raw bytes, sent and read when the test says.
+class RawPort {
+public:
+    explicit RawPort(const QString &path) : m_fd(::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK))
+    {
+        termios raw{};
+        if (m_fd >= 0 && ::tcgetattr(m_fd, &raw) == 0) {
+            ::cfmakeraw(&raw);
+            ::tcsetattr(m_fd, TCSANOW, &raw);
+        }
+    }
+    ~RawPort() { ::close(m_fd); }
+    void send(const QByteArray &bytes)
+    {
+        pollfd room{m_fd, POLLOUT, 0};
+        for (qsizetype at = 0; at < bytes.size() && ::poll(&room, 1, 2000) == 1;)
+            at += qMax<ssize_t>(0, ::write(m_fd, bytes.constData() + at, size_t(bytes.size() - at)));
+    }
+    // What the board sends within `ms`.
+    QByteArray receive(int ms)
+    {
+        QByteArray got;
+        QElapsedTimer clock;
+        clock.start();
+        for (qint64 left; (left = ms - clock.elapsed()) > 0;) {
+            pollfd ready{m_fd, POLLIN, 0};
+            char buffer[4096];
+            if (::poll(&ready, 1, int(left)) == 1)
+                got.append(buffer, qMax<ssize_t>(0, ::read(m_fd, buffer, sizeof buffer)));
+        }
+        return got;
+    }
+
+private:
+    int m_fd;
+};
+
+// romivo-avr-board for one test.
+struct AvrBoard : BoardProcess {
+    explicit AvrBoard(const QStringList &arguments) : BoardProcess(arguments, board()) {}
+    int pulses() const { return QRegularExpression("(\\d+) program pulses").match(said).captured(1).toInt(); }
+};
+
+// The first location where `chip` differs from `image`; the chip must be erased from there.
+qsizetype programmedUpTo(const QByteArray &chip, const QByteArray &image)
+{
+    return std::mismatch(chip.begin(), chip.end(), image.begin()).first - chip.begin();
+}
 
 qint64 residentKiB(qint64 pid)
 {
@@ -214,7 +247,7 @@ private slots:
         writeFile(at("image.bin"), image);
         writeFile(at("other.bin"), randomImage(32768, 22));
         writeFile(at("kept.bin"), "kept");
-        BoardProcess avr({"--pulses", "1-4", "--save", at("chip.bin"), "--log", at("wire.log")}, board());
+        AvrBoard avr({"--pulses", "1-4", "--save", at("chip.bin"), "--log", at("wire.log")});
         const QStringList port{"--port", avr.path()};
 
         const struct { QStringList arguments; int interruptMs; int status; QString said; } steps[] = {
@@ -225,7 +258,7 @@ private slots:
             {{"write", at("other.bin")}, -1, 1, "write: refused, \\d+ of the chip's locations cannot take the image"},
         };
         for (const auto &step : steps) {
-            const Run run = cli(port + step.arguments, step.interruptMs);
+            const Run run = cli(port + step.arguments, {}, qMax(step.interruptMs, 0), [&](QProcess &p) { if (step.interruptMs >= 0) interrupt(p); });
             const QString said = run.lines.join(u' ');
             QVERIFY2(run.status == step.status && said.contains(QRegularExpression(step.said)),
                      qPrintable(step.arguments.first() + ": " + QString::number(run.status) + " " + said));
@@ -233,12 +266,14 @@ private slots:
         QCOMPARE(readFile(at("read.bin")), image);
         QCOMPARE(readFile(at("kept.bin")), QByteArray("kept"));
         QCOMPARE(readFile(at("again.bin")), image);
-        QVERIFY2(avr.stop(), "the board broke a figure of the chip (its violations are above)");
+        QVERIFY2(avr.stop(), qPrintable(avr.said));
         QCOMPARE(readFile(at("chip.bin")), image);
         // One write-start frame: the refused image never reached the board.
         QCOMPARE(receivedByBoard(at("wire.log")).bytes.count(QByteArray::fromHex("ff471c")), 1);
-        // DSR toggled once the firmware was ready, then once for each of the five opens (DTR).
-        QCOMPARE(readFile(at("wire.log")).count(" DSR "), 2 + 5);
+        // DSR changed for each of the five opens (DTR), besides its level at start and its change once
+        // the firmware was ready, which an open before then takes the place of.
+        QCOMPARE(readFile(at("wire.log")).count(" DTR 1"), 5);
+        QVERIFY(readFile(at("wire.log")).count(" DSR ") >= 1 + 5);
     }
 
     void aCellThatNeverPrograms()
@@ -249,14 +284,16 @@ private slots:
         QByteArray image = randomImage(32768, 23);
         image[weak] = 0x00;
         writeFile(at("weak-image.bin"), image);
-        BoardProcess avr({"--weak", QString::number(weak), "--save", at("weak-chip.bin"), "--log", at("weak.log")}, board());
+        AvrBoard avr({"--weak", QString::number(weak), "--save", at("weak-chip.bin"), "--log", at("weak.log")});
         const Run write = cli({"--port", avr.path(), "write", at("weak-image.bin")});
         QCOMPARE(write.status, 1);
         QVERIFY2(write.lines.join(u' ').startsWith("write: failed"), qPrintable(write.lines.join(u' ')));
         QTest::qWait(300);
         const Run blank = cli({"--port", avr.path(), "blank"});
         QVERIFY2(blank.status == 1 && blank.lines.join(u' ').startsWith("blank: not blank at 0x0000"), qPrintable(blank.lines.join(u' ')));
-        QVERIFY2(avr.stop(), "the board broke a figure of the chip (its violations are above)");
+        QVERIFY2(avr.stop(), qPrintable(avr.said));
+        // One pulse for each byte to program, the weak cell's 25, not one more.
+        QCOMPARE(avr.pulses(), int(weak - image.left(weak).count(char(0xFF))) + 25);
         const QByteArray chip = readFile(at("weak-chip.bin"));
         QCOMPARE(chip.left(weak), image.left(weak));
         QCOMPARE(chip.mid(weak), erased(32768 - weak));
@@ -265,13 +302,182 @@ private slots:
         QCOMPARE(sent.mid(32768, 6), QByteArray::fromHex("0d0d0d0d0d62"));
     }
 
+    void neverProgramsWhatItWasNotSent_data()
+    {
+        QTest::addColumn<bool>("reopened");  // or a pause inside the block
+        QTest::newRow("a pause of 0.3 s inside a block") << false;
+        QTest::newRow("a new open 30 ms after a write left half-way") << true;
+    }
+    void neverProgramsWhatItWasNotSent()
+    {
+        // The rest of a block that comes after the board gave the write up, and a new program's
+        // first frame, are not image data, nor commands: the second half of the block is frames that
+        // would program a byte and start a write anew.
+        QFETCH(bool, reopened);
+        QByteArray image = randomImage(32768, 41);
+        for (int at = 256; at + 6 <= 512; at += 6)
+            image.replace(at, 6, QByteArray::fromHex("ff5a13ff471c"));
+        AvrBoard avr({"--save", at("sent-chip.bin"), "--log", at("sent.log")});
+        QByteArray answer;
+        {
+            RawPort port(avr.path());
+            port.receive(700);  // the board shows itself, the line goes quiet
+            port.send(writeStartFrame() + image.left(256));
+            answer = port.receive(256 * 1000 / 1920 + (reopened ? 0 : 300));  // the half block's line time, then the pause
+            if (!reopened) {
+                port.send(image.mid(256, 256));
+                QCOMPARE(port.receive(500), QByteArray());
+            }
+        }
+        if (reopened) {
+            QTest::qWait(30);
+            RawPort again(avr.path());
+            again.send(streamFrame());
+            again.receive(500);
+        }
+        QVERIFY2(avr.stop(), qPrintable(avr.said));
+        const QByteArray chip = readFile(at("sent-chip.bin"));
+        const qsizetype programmed = qMin<qsizetype>(programmedUpTo(chip, image), 256);
+        QVERIFY2(programmed == 256 || (reopened && programmed > 0), qPrintable(QString::number(programmed)));
+        QCOMPARE(chip.mid(programmed), erased(int(chip.size() - programmed)));
+        // A write given up by silence is said to be so, at once.
+        QCOMPARE(answer, reopened ? QByteArray() : QByteArray("\x62"));
+        // The board shows itself 0.1-0.25 s after each open, when the program can see it.
+        const QList<QByteArray> log = readFile(at("sent.log")).split('\n');
+        const auto time = [](const QByteArray &line) { return line.split(' ').first().toDouble(); };
+        int opens = 0;
+        for (qsizetype i = 0; i < log.size(); ++i) {
+            if (!log[i].endsWith(" DTR 1"))
+                continue;
+            ++opens;
+            QVERIFY2(std::any_of(log.begin() + i, log.end(), [&](const QByteArray &line) {
+                         return line.contains(" DSR ") && time(line) - time(log[i]) >= 0.1 && time(line) - time(log[i]) <= 0.25;
+                     }), log[i].constData());
+        }
+        QCOMPARE(opens, reopened ? 2 : 1);
+    }
+
+    void slowCellsFailCleanly_data()
+    {
+        QTest::addColumn<QString>("pulses");
+        QTest::newRow("8 pulses a cell") << "8";
+        QTest::newRow("25 pulses a cell") << "25";
+    }
+    void slowCellsFailCleanly()
+    {
+        // Blocks 0 and 1 to program, the rest held already: the board acknowledges each block only
+        // once it is programmed, late when its cells are slow. The write then succeeds, or fails in
+        // the program's 500 ms, and the board gives it up: never a byte it was not sent.
+        QFETCH(QString, pulses);
+        QByteArray image = randomImage(32768, 42);
+        for (int block = 0; block < 64; ++block)  // frames that a block taken for commands would run
+            image.replace(block * 512, 6, QByteArray::fromHex("ff5a13ff471c"));
+        writeFile(at("slow-image.bin"), image);
+        writeFile(at("slow-start.bin"), erased(1024) + image.mid(1024));
+        AvrBoard avr({"--pulses", pulses, "--chip", at("slow-start.bin"), "--save", at("slow-chip.bin")});
+        const Run write = cli({"--port", avr.path(), "--no-check", "--no-verify", "write", at("slow-image.bin")});
+        const QString said = write.lines.join(u' ');
+        QVERIFY2((write.status == 0 && said.startsWith("write: ok")) || (write.status == 1 && said.endsWith("[ERRORE]")), qPrintable(said));
+        QVERIFY2(avr.stop(), qPrintable(avr.said));
+        const QByteArray chip = readFile(at("slow-chip.bin"));
+        const qsizetype programmed = programmedUpTo(chip, image);
+        QVERIFY2(write.status == 0 ? programmed == chip.size() : programmed < 1024, qPrintable(QString::number(programmed)));
+        QCOMPARE(chip.mid(programmed, 1024 - programmed), erased(int(1024 - programmed)));
+        QCOMPARE(chip.mid(1024), image.mid(1024));
+    }
+
+    void refusedWithoutAPulse_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("VPP at 16 V") << QStringList{"--vpp", "16"};
+        QTest::newRow("VPP at 11 V") << QStringList{"--vpp", "11"};
+        QTest::newRow("VCC at 7 V") << QStringList{"--vcc-program", "7"};
+        QTest::newRow("a bit made 1") << QStringList{};
+    }
+    void refusedWithoutAPulse()
+    {
+        // Supplies outside the chip's window are measured and refused before the first pulse, by a
+        // write and by SCRIVO DATO; so is a byte whose bits would have to go from 0 to 1.
+        QFETCH(QStringList, arguments);
+        QByteArray start = erased();
+        start[0] = 0x00;
+        writeFile(at("refused-start.bin"), start);
+        QByteArray image = start;
+        image[0] = 0x01;
+        writeFile(at("refused-image.bin"), image);
+        AvrBoard avr(arguments + QStringList{"--chip", at("refused-start.bin"), "--save", at("refused-chip.bin")});
+        const Run write = cli({"--port", avr.path(), "--no-check", "--no-verify", "write", at("refused-image.bin")});
+        QVERIFY2(write.status == 1 && write.lines.join(u' ').endsWith("[ERRORE]"), qPrintable(write.lines.join(u' ')));
+        QTest::qWait(300);  // the board takes commands again once the line is quiet
+        QByteArray answer;
+        {
+            RawPort port(avr.path());
+            port.receive(700);
+            port.send(*commandFrame(0, CommandCode::WriteData));
+            answer = port.receive(300);
+        }
+        QVERIFY2(avr.stop(), qPrintable(avr.said));
+        QCOMPARE(avr.pulses(), 0);
+        QCOMPARE(readFile(at("refused-chip.bin")), start);
+        QCOMPARE(answer, arguments.isEmpty() ? QByteArray() : QByteArray("\x62"));
+    }
+
+    void aHangEndsWithTheSuppliesOff()
+    {
+        // A test build's command that hangs with the supplies on: the watchdog resets the board,
+        // and the reset switches them off.
+        AvrBoard avr({"--firmware", QStringLiteral(ROMIVO_FIRMWARE_HOOKS_ELF), "--trace", at("hang.vcd")});
+        {
+            RawPort port(avr.path());
+            port.receive(700);
+            port.send(*commandFrame(0, 85));
+            port.receive(700);
+        }
+        avr.stop();
+        // The times at which VPP rose and fell, from the trace (in units of 100 ps).
+        const QList<QByteArray> trace = readFile(at("hang.vcd")).split('\n');
+        const auto var = std::find_if(trace.begin(), trace.end(), [](const QByteArray &l) { return l.startsWith("$var") && l.contains(" VPP "); });
+        QVERIFY(var != trace.end());
+        const QByteArray id = var->split(' ').value(3);
+        QList<double> changes;
+        double now = 0;
+        for (const QByteArray &line : trace) {
+            if (line.startsWith('#'))
+                now = line.mid(1).toDouble() * 1e-10;
+            else if (line.size() > 1 && line.mid(1) == id && !changes.isEmpty() == (line[0] == '0'))
+                changes << now;
+        }
+        QVERIFY2(changes.size() == 2 && changes[1] - changes[0] < 0.3, qPrintable(avr.said));
+    }
+
+    void streamsEndAtOnce_data()
+    {
+        QTest::addColumn<QByteArray>("sent");
+        QTest::newRow("a stop after a stray frame start") << QByteArray::fromHex("ff63");
+        QTest::newRow("a command") << *commandFrame(0, CommandCode::CounterReset);
+    }
+    void streamsEndAtOnce()
+    {
+        // What ends a stream ends it with the bytes already queued: none may pass for an answer.
+        QFETCH(QByteArray, sent);
+        AvrBoard avr({});
+        RawPort port(avr.path());
+        port.receive(700);
+        port.send(streamFrame());
+        QVERIFY(port.receive(300).size() > 100);
+        port.send(sent);
+        const QByteArray after = port.receive(300);
+        QVERIFY2(after.size() <= 8, qPrintable(QString::number(after.size())));
+        QVERIFY2(avr.stop(), qPrintable(avr.said));
+    }
+
     void theServiceCommands()
     {
         // POSIZIONO then LEGGO DATO answer the byte at that address; SCRIVO DATO programs it.
         QByteArray start = erased();
         start[0x1234] = char(0xA5);
         writeFile(at("service.bin"), start);
-        BoardProcess avr({"--chip", at("service.bin"), "--save", at("service-after.bin")}, board());
+        AvrBoard avr({"--chip", at("service.bin"), "--save", at("service-after.bin")});
         SessionBench<QtSerialControl> b;
         b.port.setCommPort(avr.path());
         QVERIFY(b.port.open());
@@ -287,7 +493,7 @@ private slots:
         commands.readData();
         QTRY_COMPARE(shown, (QStringList{" 165", " 90"}));
         b.port.close();
-        QVERIFY2(avr.stop(), "the board broke a figure of the chip (its violations are above)");
+        QVERIFY2(avr.stop(), qPrintable(avr.said));
         QByteArray after = start;
         after[256] = 90;
         QCOMPARE(readFile(at("service-after.bin")), after);

@@ -11,7 +11,6 @@ class BoardProcess {
 public:
     explicit BoardProcess(const QStringList &arguments = {}, const QString &program = QStringLiteral(ROMIVO_BOARD_TOOL))
     {
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_process.start(program, arguments);
         while (!m_process.canReadLine() && m_process.waitForReadyRead(5000)) {
         }
@@ -21,14 +20,18 @@ public:
 
     QString path() const { return m_path; }
     void signal(int number) { ::kill(pid_t(m_process.processId()), number); }
-    // Ends the board as a signal does (it saves its chip when told to).
+    // Ends the board as a signal does (it saves its chip when told to): true when it ended well.
     bool stop()
     {
         if (m_process.state() == QProcess::NotRunning)
-            return true;
+            return m_process.exitCode() == 0;
         m_process.terminate();
-        return m_process.waitForFinished(5000) && m_process.exitCode() == 0;
+        const bool ended = m_process.waitForFinished(10000);
+        said = QString::fromLocal8Bit(m_process.readAllStandardError());
+        return ended && m_process.exitCode() == 0;
     }
+    // What the board said on standard error, once stopped.
+    QString said;
 
 private:
     QProcess m_process;

@@ -22,7 +22,7 @@ inline Run cli(const QStringList &arguments, const QStringList &through = {}, in
     QTest::qWait(afterMs);
     if (after)
         after(process);
-    if (!process.waitForFinished(60000))
+    if (!process.waitForFinished(240000))  // a paced write with its check and verify takes about 52 s
         process.kill();
     process.waitForFinished();
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,

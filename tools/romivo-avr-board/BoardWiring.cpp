@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "BoardWiring.h"
 
+#include <algorithm>
 #include <cstring>
 
 extern "C" {
+#include <avr_adc.h>
 #include <avr_ioport.h>
 #include <avr_uart.h>
 #include <sim_avr.h>
@@ -28,13 +30,27 @@ constexpr int VccpEnable = 3;   // PC3, pulled down
 constexpr int DsrOut = 4;       // PC4, the adapter's DSR input idles high
 constexpr int DtrIn = 5;        // PC5, the adapter's DTR output, low when asserted
 constexpr std::uint8_t PulledUp = (1 << ChipCe) | (1 << ChipOe) | (1 << DsrOut);
+constexpr int VppSense = ADC_IRQ_ADC6; // through its divider
+constexpr int VccSense = ADC_IRQ_ADC7;
+constexpr std::uint32_t NanoMillivolts = 5000; // the Nano's VCC and AVCC, from USB
+
+// What an ADC input must be given for libsimavr 1.6 to convert a supply through its divider as
+// the ATmega328P does (ADC = VIN × 1024 / VREF): its own scales by 1023, and would read 6.0 V, an
+// edge of the window, as 5.99 V.
+std::uint32_t senseInput(int millivolts, int topOhms, int bottomOhms)
+{
+    const std::int64_t aref = BoardWiring::ArefMillivolts;
+    const std::int64_t code = std::min<std::int64_t>(
+        std::int64_t(millivolts) * bottomOhms * 1024 / (std::int64_t(topOhms + bottomOhms) * aref), 1023);
+    return std::uint32_t((code * aref + 1022) / 1023); // the least input that converts to `code`
+}
 
 // 19,200 baud, 10 bits a byte: 8,333 cycles at 16 MHz.
 constexpr std::uint64_t CyclesPerByte = 16'000'000 / 1920;
 } // namespace
 
-BoardWiring::BoardWiring(avr_t *avr, EpromModel &chip, VcdTrace &trace)
-    : m_avr(avr), m_chip(chip), m_trace(trace)
+BoardWiring::BoardWiring(avr_t *avr, EpromModel &chip, VcdTrace &trace, Supplies supplies)
+    : m_avr(avr), m_chip(chip), m_trace(trace), m_supplies(supplies)
 {
     for (int port = B; port <= D; ++port) {
         const auto ioctl = AVR_IOCTL_IOPORT_GETIRQ(PortNames[port]);
@@ -56,7 +72,21 @@ BoardWiring::BoardWiring(avr_t *avr, EpromModel &chip, VcdTrace &trace)
             m_uart = reinterpret_cast<avr_uart_t *>(io);
     }
     avr_irq_register_notify(avr_io_getirq(avr, AVR_IOCTL_UART_GETIRQ('0'), UART_IRQ_OUTPUT), uartOutput, this);
+
+    avr->vcc = avr->avcc = NanoMillivolts;
+    avr->aref = ArefMillivolts;
+    m_vppSense = avr_io_getirq(avr, AVR_IOCTL_ADC_GETIRQ, VppSense);
+    m_vccSense = avr_io_getirq(avr, AVR_IOCTL_ADC_GETIRQ, VccSense);
+    senseSupplies(m_chip.pins());
     recordTrace();
+}
+
+void BoardWiring::senseSupplies(const EpromModel::Pins &pins)
+{
+    if (m_vppSense)
+        avr_raise_irq(m_vppSense, senseInput(pins.vppMillivolts, VppDividerTopOhms, VppDividerBottomOhms));
+    if (m_vccSense)
+        avr_raise_irq(m_vccSense, senseInput(pins.vccMillivolts, VccDividerTopOhms, VccDividerBottomOhms));
 }
 
 void BoardWiring::setDtr(bool asserted)
@@ -147,19 +177,29 @@ void BoardWiring::pinsChanged()
             onDsr(dsr);
     }
 
+    const bool vppOn = level(C, VppEnable);
+    const bool vccpOn = level(C, VccpEnable);
+    const bool switched = vppOn != m_vppOn || vccpOn != m_vccpOn;
+    m_vppOn = vppOn;
+    m_vccpOn = vccpOn;
+
     EpromModel::Pins pins;
     pins.address = m_latched & 0x7FFF;
     pins.ceLow = !level(C, ChipCe);
     pins.oeLow = !level(C, ChipOe);
-    pins.vpp = level(C, VppEnable);
-    pins.vccp = level(C, VccpEnable);
+    // With its supply off, the VPP pin sits at VCC through the board's diode.
+    pins.vccMillivolts = vccpOn ? m_supplies.vccMillivolts : EpromModel::ReadMillivolts;
+    pins.vppMillivolts = vppOn ? m_supplies.vppMillivolts : pins.vccMillivolts;
     pins.boardDrives = (m_ddr[B] & DataOnB) | (m_ddr[D] & DataOnD);
     pins.boardData = ((m_port[B] & DataOnB) | (m_port[D] & DataOnD)) & pins.boardDrives;
     const EpromModel::Pins &before = m_chip.pins();
-    if (pins.address == before.address && pins.ceLow == before.ceLow && pins.oeLow == before.oeLow
-        && pins.vpp == before.vpp && pins.vccp == before.vccp && pins.boardDrives == before.boardDrives
-        && pins.boardData == before.boardData)
+    if (pins == before) {
+        if (switched) // to a level the chip already had
+            recordTrace();
         return;
+    }
+    if (pins.vppMillivolts != before.vppMillivolts || pins.vccMillivolts != before.vccMillivolts)
+        senseSupplies(pins);
     m_chip.change(pins, m_avr->cycle);
     if (m_chip.driving()) {
         if (m_chip.validFrom() <= m_avr->cycle)
@@ -196,8 +236,8 @@ void BoardWiring::recordTrace()
     VcdTrace::Levels levels;
     levels.ce = !pins.ceLow;
     levels.oe = !pins.oeLow;
-    levels.vpp = pins.vpp;
-    levels.vccp = pins.vccp;
+    levels.vpp = m_vppOn;
+    levels.vccp = m_vccpOn;
     levels.address = pins.address;
     const bool chipValid = m_chip.driving() && m_avr->cycle >= m_chip.validFrom();
     for (int bit = 7; bit >= 0; --bit) {

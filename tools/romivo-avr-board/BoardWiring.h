@@ -14,11 +14,25 @@ struct avr_irq_t;
 struct avr_uart_t;
 
 // The reference board around the simulated ATmega328P: two 74HC595 shifting the address in,
-// the 27C256 on the data pins, CE, OE and the two supply switches, and the serial adapter's
-// TXD, RXD, DTR and DSR lines.
+// the 27C256 on the data pins, CE, OE, the two supply switches and the dividers through which
+// the ADC measures the socket's VPP and VCC, and the serial adapter's TXD, RXD, DTR and DSR lines.
 class BoardWiring {
 public:
-    BoardWiring(avr_t *avr, EpromModel &chip, VcdTrace &trace);
+    // The sense dividers (0.1 % resistors) and the LM4040 on AREF. firmware/board.h holds the
+    // same figures (VPP_DIVIDER_*, VCC_DIVIDER_*, AREF_MILLIVOLTS): the two must agree.
+    static constexpr int VppDividerTopOhms = 27'000;
+    static constexpr int VppDividerBottomOhms = 10'000;
+    static constexpr int VccDividerTopOhms = 10'000;
+    static constexpr int VccDividerBottomOhms = 10'000;
+    static constexpr int ArefMillivolts = 4096;
+
+    // What the two switched supplies give when switched on.
+    struct Supplies {
+        int vppMillivolts = 12'750;
+        int vccMillivolts = 6'250;
+    };
+
+    BoardWiring(avr_t *avr, EpromModel &chip, VcdTrace &trace, Supplies supplies);
 
     // Bytes from the program, delivered to the UART one line time apart. Those beyond what the
     // queue holds are dropped and counted.
@@ -46,6 +60,7 @@ private:
     static std::uint64_t showOutput(avr_t *avr, std::uint64_t when, void *param);
 
     void pinsChanged();
+    void senseSupplies(const EpromModel::Pins &pins);
     void driveDataPins();
     void recordTrace();
 
@@ -60,6 +75,11 @@ private:
     bool m_clock = false;
     bool m_latch = false;
     bool m_dsr = true; // the adapter's input idles high
+    Supplies m_supplies;
+    bool m_vppOn = false;
+    bool m_vccpOn = false;
+    avr_irq_t *m_vppSense = nullptr;
+    avr_irq_t *m_vccSense = nullptr;
     avr_irq_t *m_dataPins[8] = {};
     avr_irq_t *m_dtrPin = nullptr;
     avr_irq_t *m_uartIn = nullptr;

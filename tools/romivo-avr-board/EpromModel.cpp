@@ -13,9 +13,43 @@ constexpr Cycles AccessTime = 3; // tACC = tCE = 150 ns, also tOE in program ver
 constexpr Cycles ReadOeTime = 1; // tOE = 60 ns at 5 V
 constexpr Cycles ReleaseTime = 1; // tDF = 50 ns
 
+// Its levels, in millivolts: the programming windows of the fast pulse method and the absolute
+// maxima.
+struct Window {
+    int low, high;
+    bool holds(int millivolts) const { return millivolts >= low && millivolts <= high; }
+    QString text() const { return QStringLiteral("%1-%2 V").arg(low / 1000.0, 0, 'f', 1).arg(high / 1000.0, 0, 'f', 1); }
+};
+constexpr Window VppWindow{12'500, 13'000};
+constexpr Window VccWindow{6'000, 6'500};
+constexpr int VppMaximumVolts = 14;
+constexpr int VccMaximumVolts = 7;
+// Above its read window VCC has been raised for programming. VPP well above VCC puts the chip in
+// program or program-verify mode; at VCC's level, as the board's diode holds it, the chip reads.
+constexpr int ReadVccHigh = 5'500;
+constexpr int VppRaisedBy = 2'000;
+// Long enough for a board to measure a supply it switched on and switch it off again, as it
+// should when the level is wrong; only a level kept longer, or a pulse, harms the chip.
+constexpr Cycles ExcessAllowed = 5'000 * EpromModel::CyclesPerUs;
+
 QString us(Cycles cycles)
 {
     return QString::number(double(cycles) / double(EpromModel::CyclesPerUs), 'f', 3) + QStringLiteral(" us");
+}
+
+QString volts(int millivolts)
+{
+    return QString::number(millivolts / 1000.0, 'f', 2) + QStringLiteral(" V");
+}
+
+bool vppRaised(const EpromModel::Pins &pins)
+{
+    return pins.vppMillivolts >= pins.vccMillivolts + VppRaisedBy;
+}
+
+bool vccRaised(const EpromModel::Pins &pins)
+{
+    return pins.vccMillivolts > ReadVccHigh;
 }
 } // namespace
 
@@ -42,26 +76,52 @@ void EpromModel::violation(std::uint64_t cycle, const QString &what)
         m_violations.append({cycle, what});
 }
 
+// Once an excursion: at the pulse given during it, or when it has lasted too long.
+void EpromModel::checkExcess(Excess &excess, const char *supply, int millivolts, int maximumVolts, std::uint64_t cycle, bool pulse)
+{
+    if (!excess.over || excess.recorded || (!pulse && cycle - excess.since < ExcessAllowed))
+        return;
+    excess.recorded = true;
+    violation(pulse ? cycle : excess.since + ExcessAllowed,
+              QStringLiteral("%1 at %2, above the chip's %3 V maximum").arg(QLatin1String(supply), volts(millivolts)).arg(maximumVolts));
+}
+
+void EpromModel::advance(std::uint64_t cycle)
+{
+    checkExcess(m_vppExcess, "VPP", m_pins.vppMillivolts, VppMaximumVolts, cycle, false);
+    checkExcess(m_vccExcess, "VCC", m_pins.vccMillivolts, VccMaximumVolts, cycle, false);
+}
+
 void EpromModel::change(const Pins &now, std::uint64_t cycle)
 {
+    advance(cycle);
     const Pins before = m_pins;
     m_pins = now;
     const bool addressChanged = now.address != before.address;
     const bool dataChanged = now.boardDrives != before.boardDrives
         || ((now.boardData ^ before.boardData) & now.boardDrives) != 0;
+    const bool vpp = vppRaised(now);
+    const bool vccp = vccRaised(now);
 
-    if (now.vccp != before.vccp) {
-        if (!now.vccp && now.vpp)
-            violation(cycle, QStringLiteral("VCC left 6.25 V while VPP was on (VPP must fall first)"));
-        if (now.vccp)
-            m_vccpRose = cycle;
+    if (VccWindow.holds(now.vccMillivolts) && !VccWindow.holds(before.vccMillivolts))
+        m_vccInWindowFrom = cycle;
+    if (VppWindow.holds(now.vppMillivolts) && !VppWindow.holds(before.vppMillivolts))
+        m_vppInWindowFrom = cycle;
+    for (auto [excess, over] : {std::pair{&m_vppExcess, now.vppMillivolts > VppMaximumVolts * 1000},
+                                {&m_vccExcess, now.vccMillivolts > VccMaximumVolts * 1000}}) {
+        if (over && !excess->over)
+            *excess = {true, false, cycle};
+        excess->over = over;
     }
-    if (now.vpp != before.vpp && now.vpp) {
-        m_vppRose = cycle;
-        if (!now.vccp)
-            violation(cycle, QStringLiteral("VPP on while VCC was not at 6.25 V"));
-        else if (cycle - m_vccpRose < Setup)
-            violation(cycle, QStringLiteral("VPP on %1 after VCC reached 6.25 V (tVCS 2 us)").arg(us(cycle - m_vccpRose)));
+
+    if (!vccp && vccRaised(before) && vpp)
+        violation(cycle, QStringLiteral("VCC fell to %1 while VPP was on (VPP must fall first)").arg(volts(now.vccMillivolts)));
+    // A VCC raised beyond its window is no fault of the order: the pulse it would spoil is.
+    if (vpp && !vppRaised(before)) {
+        if (!vccp)
+            violation(cycle, QStringLiteral("VPP on while VCC was at %1 (VCC must rise first)").arg(volts(now.vccMillivolts)));
+        else if (VccWindow.holds(now.vccMillivolts) && cycle - m_vccInWindowFrom < Setup)
+            violation(cycle, QStringLiteral("VPP on %1 after VCC reached %2 (tVCS 2 us)").arg(us(cycle - m_vccInWindowFrom), VccWindow.text()));
     }
     if (m_inPulse) {
         auto spoil = [&](const QString &what) {
@@ -74,7 +134,7 @@ void EpromModel::change(const Pins &now, std::uint64_t cycle)
             spoil(QStringLiteral("data changed"));
         if (now.oeLow && !before.oeLow)
             spoil(QStringLiteral("OE low"));
-        if (now.vpp != before.vpp || now.vccp != before.vccp)
+        if (now.vppMillivolts != before.vppMillivolts || now.vccMillivolts != before.vccMillivolts)
             spoil(QStringLiteral("a supply switched"));
     } else if (m_pulsed && cycle - m_pulseEnd < Setup) {
         if (addressChanged)
@@ -94,14 +154,14 @@ void EpromModel::change(const Pins &now, std::uint64_t cycle)
         m_ceFell = cycle;
 
     if (now.ceLow != before.ceLow) {
-        if (now.ceLow && now.vpp)
+        if (now.ceLow && vpp)
             pulseStart(cycle);
         else if (!now.ceLow && m_inPulse)
             pulseEnd(cycle);
     }
 
-    const bool reading = !now.vpp && !now.vccp && now.ceLow && now.oeLow;
-    const bool verifying = now.vpp && !now.ceLow && now.oeLow;
+    const bool reading = !vpp && !vccp && now.ceLow && now.oeLow;
+    const bool verifying = vpp && !now.ceLow && now.oeLow;
     const bool driving = reading || verifying;
     if (m_driving && !driving)
         m_releasedAt = cycle + ReleaseTime;
@@ -125,10 +185,12 @@ void EpromModel::pulseStart(std::uint64_t cycle)
         violation(cycle, QStringLiteral("program pulse ") + what);
         m_pulseValid = false;
     };
-    if (!m_pins.vccp)
-        spoil(QStringLiteral("with VCC at 5 V"));
-    if (cycle - m_vppRose < Setup)
-        spoil(QStringLiteral("%1 after VPP rose (tVPS 2 us)").arg(us(cycle - m_vppRose)));
+    if (!VccWindow.holds(m_pins.vccMillivolts))
+        spoil(QStringLiteral("with VCC at %1 (%2)").arg(volts(m_pins.vccMillivolts), VccWindow.text()));
+    if (!VppWindow.holds(m_pins.vppMillivolts))
+        spoil(QStringLiteral("with VPP at %1 (%2)").arg(volts(m_pins.vppMillivolts), VppWindow.text()));
+    else if (cycle - m_vppInWindowFrom < Setup)
+        spoil(QStringLiteral("%1 after VPP reached %2 (tVPS 2 us)").arg(us(cycle - m_vppInWindowFrom), VppWindow.text()));
     if (m_pins.oeLow)
         spoil(QStringLiteral("with OE low"));
     else if (cycle - m_oeRose < Setup)
@@ -139,6 +201,8 @@ void EpromModel::pulseStart(std::uint64_t cycle)
         spoil(QStringLiteral("%1 after the address changed (tAS 2 us)").arg(us(cycle - m_addressChanged)));
     if (cycle - m_dataChanged < Setup)
         spoil(QStringLiteral("%1 after the data changed (tDS 2 us)").arg(us(cycle - m_dataChanged)));
+    checkExcess(m_vppExcess, "VPP", m_pins.vppMillivolts, VppMaximumVolts, cycle, true);
+    checkExcess(m_vccExcess, "VCC", m_pins.vccMillivolts, VccMaximumVolts, cycle, true);
 }
 
 void EpromModel::pulseEnd(std::uint64_t cycle)

@@ -14,6 +14,7 @@ class EpromModel {
 public:
     static constexpr int Size = 32768;
     static constexpr std::uint64_t CyclesPerUs = 16;
+    static constexpr int ReadMillivolts = 5000;
 
     struct Violation {
         std::uint64_t cycle;
@@ -24,10 +25,11 @@ public:
         int address = 0;    // A0-A14
         bool ceLow = false;
         bool oeLow = false;
-        bool vpp = false;   // 12.75 V on VPP
-        bool vccp = false;  // 6.25 V on VCC
+        int vppMillivolts = ReadMillivolts;
+        int vccMillivolts = ReadMillivolts;
         int boardDrives = 0; // data pins the microcontroller drives (mask)
         int boardData = 0;   // and their levels
+        bool operator==(const Pins &) const = default;
     };
 
     EpromModel();
@@ -40,6 +42,9 @@ public:
 
     // The pins changed at `cycle`.
     void change(const Pins &pins, std::uint64_t cycle);
+    // Time went on to `cycle` with the pins as they were: a supply left above the chip's maximum
+    // is recorded once it has stayed there too long.
+    void advance(std::uint64_t cycle);
     // Whether the chip's outputs are on, and from which cycle the byte they show is valid.
     bool driving() const { return m_driving; }
     std::uint64_t validFrom() const { return m_validFrom; }
@@ -52,7 +57,15 @@ public:
     qint64 validPulses() const { return m_validPulses; }
 
 private:
+    // A supply above the chip's absolute maximum since `since`.
+    struct Excess {
+        bool over = false;
+        bool recorded = false;
+        std::uint64_t since = 0;
+    };
+
     void violation(std::uint64_t cycle, const QString &what);
+    void checkExcess(Excess &excess, const char *supply, int millivolts, int maximumVolts, std::uint64_t cycle, bool pulse);
     void pulseStart(std::uint64_t cycle);
     void pulseEnd(std::uint64_t cycle);
 
@@ -69,8 +82,10 @@ private:
     std::uint64_t m_oeFell = 0;
     std::uint64_t m_ceFell = 0;
     bool m_contention = false;
-    std::uint64_t m_vppRose = 0;
-    std::uint64_t m_vccpRose = 0;
+    std::uint64_t m_vppInWindowFrom = 0;
+    std::uint64_t m_vccInWindowFrom = 0;
+    Excess m_vppExcess;
+    Excess m_vccExcess;
     bool m_inPulse = false;
     bool m_pulseValid = false;
     std::uint64_t m_pulseStart = 0;

@@ -5,9 +5,9 @@
 #include <QString>
 #include <cstdint>
 
-// The chip's pins as a value change dump, for GTKWave: CE, OE, VPP (1 while 12.75 V is applied),
-// VCCP (1 while 6.25 V is applied), A (15 bits) and D (the data pins as the chip sees them, z
-// where nobody drives them).
+// The chip's pins as a value change dump, for GTKWave: CE, OE, VPP and VCCP (1 while that
+// switched supply is on), A (15 bits) and D (the data pins as the chip sees them, z where nobody
+// drives them).
 class VcdTrace {
 public:
     struct Levels {

@@ -45,6 +45,17 @@ bool parsePulses(const QString &text, int *low, int *high)
     return ok && *low >= 1 && *high >= *low && *high <= 255;
 }
 
+// A supply's level in volts, from 0 to 25.
+bool parseVolts(const QString &text, int *millivolts)
+{
+    bool ok = false;
+    const double volts = text.toDouble(&ok);
+    if (!ok || !(volts >= 0 && volts <= 25))
+        return false;
+    *millivolts = qRound(volts * 1000);
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -56,8 +67,8 @@ int main(int argc, char *argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Runs the reference programmer board's firmware on a simulated ATmega328P at 16 MHz, with\n"
-        "its two 74HC595 and a 27C256 that checks every programming figure, and serves its serial\n"
-        "line on a pseudo-terminal at 19,200 baud, paced to the wall clock.\n"
+        "its two 74HC595 and a 27C256 that checks every programming figure and level, and serves its\n"
+        "serial line on a pseudo-terminal at 19,200 baud, paced to the wall clock.\n"
         "Prints the terminal's path alone on the first line, then serves until ended by a signal.\n"
         "On exit it reports how far the simulation fell behind the wall clock and every timing or\n"
         "level the firmware broke; the exit status is 1 if there was any."));
@@ -71,7 +82,7 @@ int main(int argc, char *argv[])
     const QCommandLineOption save(QStringLiteral("save"),
         QStringLiteral("Write the chip to FILE when ended by a signal."), QStringLiteral("FILE"));
     const QCommandLineOption logOption(QStringLiteral("log"),
-        QStringLiteral("Log every byte received (>) and sent (<), and DSR changes, with the simulated time to FILE."),
+        QStringLiteral("Log every byte received (>) and sent (<), and DTR and DSR changes, with the simulated time to FILE."),
         QStringLiteral("FILE"));
     const QCommandLineOption pulses(QStringLiteral("pulses"),
         QStringLiteral("Program pulses each cell needs: N, or LOW-HIGH for a seeded spread (default 1)."),
@@ -82,7 +93,13 @@ int main(int argc, char *argv[])
         QStringLiteral("A cell that never programs (repeatable; 0x for hexadecimal)."), QStringLiteral("ADDRESS"));
     const QCommandLineOption traceOption(QStringLiteral("trace"),
         QStringLiteral("Write the chip's pins to FILE as a value change dump (GTKWave)."), QStringLiteral("FILE"));
-    parser.addOptions({firmware, chip, save, logOption, pulses, seed, weak, traceOption});
+    const QCommandLineOption vpp(QStringLiteral("vpp"),
+        QStringLiteral("The VPP supply's level when switched on, 0 to 25 V (default 12.75)."), QStringLiteral("VOLTS"),
+        QStringLiteral("12.75"));
+    const QCommandLineOption vccProgram(QStringLiteral("vcc-program"),
+        QStringLiteral("The programming VCC supply's level when switched on, 0 to 25 V (default 6.25)."),
+        QStringLiteral("VOLTS"), QStringLiteral("6.25"));
+    parser.addOptions({firmware, chip, save, logOption, pulses, seed, weak, traceOption, vpp, vccProgram});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("unexpected argument %1 (see --help)").arg(parser.positionalArguments().first()));
@@ -103,6 +120,11 @@ int main(int argc, char *argv[])
         if (!ok || address < 0 || address >= EpromModel::Size)
             return fail(QStringLiteral("--weak %1: not an address from 0 to 32767").arg(text));
         eprom.setWeak(address);
+    }
+    BoardWiring::Supplies supplies;
+    for (const auto &[option, level] : {std::pair{&vpp, &supplies.vppMillivolts}, {&vccProgram, &supplies.vccMillivolts}}) {
+        if (!parseVolts(parser.value(*option), level))
+            return fail(QStringLiteral("--%1 %2: give volts from 0 to 25").arg(option->names().first(), parser.value(*option)));
     }
     // The firmware first: nothing is created or truncated for a board that cannot run.
     AvrMachine machine;
@@ -133,7 +155,7 @@ int main(int argc, char *argv[])
     PtyLine line;
     if (!line.open(&error))
         return fail(error);
-    BoardWiring board(machine.avr(), eprom, trace);
+    BoardWiring board(machine.avr(), eprom, trace, supplies);
     auto logLine = [&](const QByteArray &what) {
         if (log.isOpen())
             log.write(QByteArray::number(machine.seconds(), 'f', 6) + ' ' + what + '\n');
@@ -159,6 +181,7 @@ int main(int argc, char *argv[])
         if (line.programHoldsPort() != held) {
             held = line.programHoldsPort();
             board.setDtr(held);
+            logLine(held ? "DTR 1" : "DTR 0");
         }
         if (!bytes.isEmpty())
             board.fromProgram(bytes);
@@ -166,6 +189,7 @@ int main(int argc, char *argv[])
             log.flush();
     }
 
+    eprom.advance(machine.cycle());
     QTextStream err(stderr);
     err << "romivo-avr-board: " << QString::number(machine.seconds(), 'f', 1) << " s simulated, at most "
         << QString::number(machine.worstLagMs(), 'f', 1) << " ms behind the wall clock; "
