@@ -17,8 +17,9 @@ class SerialControl;
 // address split over two frames with a pause between them), the service read (receive mode 1)
 // with its time-out, and SCRIVO DATO. Numbers come as the text typed into the panel's boxes.
 //
-// While a whole-chip operation runs, or a write it left half-way may still be going on in the
-// board, a command only beeps: a frame among a write's image bytes would put the board out of step
+// While a whole-chip operation runs, or a write may still be going on in the board (one left
+// half-way, or one the port's previous user left, in the first 0.6 s after an open), a command
+// only beeps: a frame among a write's image bytes would put the board out of step
 // (it would then take the image for commands), and a change of the receive mode would take the
 // running operation's answers away.
 class ServiceCommands : public QObject {

@@ -22,7 +22,7 @@ Session::~Session() = default;
 bool Session::isBusy() const
 {
     return isStream(m_state.rxMode) || m_state.rxMode == RxMode::Write || m_write.running() || m_stream.waiting()
-        || m_stream.msUntilWriteGivenUp() > 0;
+        || m_stream.msUntilWriteGivenUp() > 0 || m_stream.msUntilOpenSettled() > 0;
 }
 
 bool Session::stop()

@@ -45,7 +45,8 @@ public:
     qint64 msUntilWriteGivenUp() const { return m_stream.msUntilWriteGivenUp(); }
 
     // A whole-chip operation runs, waits for a quiet line to start, or left a write half-way that
-    // the board may not have given up yet.
+    // the board may not have given up yet; or the port opened so lately that the board may still be
+    // inside a write its previous user left.
     bool isBusy() const;
     // An operation waits for the board to stop sending before it asks for anything.
     bool waitingForQuietLine() const { return m_stream.waiting(); }

@@ -28,8 +28,12 @@ bool StreamStart::startWaiting()
 
 qint64 StreamStart::msToWait() const
 {
-    const qint64 sinceOpen = qMin<qint64>(m_port.msSinceOpen(), AfterOpenMs);
-    return std::max({QuietMs - qMin<qint64>(m_port.msSinceInput(), QuietMs), AfterOpenMs - sinceOpen, msUntilWriteGivenUp()});
+    return std::max({QuietMs - qMin<qint64>(m_port.msSinceInput(), QuietMs), msUntilOpenSettled(), msUntilWriteGivenUp()});
+}
+
+qint64 StreamStart::msUntilOpenSettled() const
+{
+    return m_port.isOpen() ? AfterOpenMs - qMin<qint64>(m_port.msSinceOpen(), AfterOpenMs) : 0;
 }
 
 qint64 StreamStart::msUntilWriteGivenUp() const

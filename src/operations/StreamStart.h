@@ -40,6 +40,9 @@ public:
     // QuietMs, AfterOpenMs since the port opened, and any write left half-way given up.
     qint64 msToWait() const;
     qint64 msUntilWriteGivenUp() const;
+    // How long the board may still be inside a write that the port's previous user left: until
+    // AfterOpenMs after the opening.
+    qint64 msUntilOpenSettled() const;
 
     // How long the line must be quiet, counted from the port's opening too, before an operation
     // starts.

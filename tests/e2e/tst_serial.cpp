@@ -67,6 +67,7 @@ private slots:
         BoardProcess board({"--log", logPath});
         b.port.setCommPort(board.path());
         QVERIFY(b.port.open());
+        QTest::qWait(StreamStart::AfterOpenMs);
         b.session.service().position("300");
         QTRY_COMPARE(receivedByBoard(logPath).bytes, QByteArray::fromHex("ff011a ff2c1b"));
         const WireLog log = receivedByBoard(logPath);

@@ -483,6 +483,7 @@ private slots:
         SessionBench<QtSerialControl> b;
         b.port.setCommPort(avr.path());
         QVERIFY(b.port.open());
+        QTest::qWait(StreamStart::AfterOpenMs);
         ServiceCommands &commands = b.session.service();
         QStringList shown;
         connect(&commands, &ServiceCommands::dataRead, this, [&](const QString &text) { shown << text; });

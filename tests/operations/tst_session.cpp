@@ -25,6 +25,7 @@ struct Service : Bench {
         commands.setPause([this](int ms) { pausedAfterSends << (ms == ServiceCommands::PositionPauseMs ? int(port.sends().size()) : -ms); });
         QObject::connect(&commands, &ServiceCommands::dataRead, [this](const QString &text) { shown << text; });
         QObject::connect(&commands, &ServiceCommands::readPending, [this](bool on) { pending << on; });
+        QTest::qWait(StreamStart::AfterOpenMs);  // until then, commands only beep
     }
 };
 } // namespace
@@ -277,6 +278,7 @@ private slots:
         QTest::qWait(600);
         QCOMPARE(s.op.texts().size(), 1);
         s.port.open();
+        QTest::qWait(StreamStart::AfterOpenMs);
         s.port.board().sendUnasked("\x2A");
         s.commands.send(CommandCode::CounterReset);
         QTRY_COMPARE(s.shown.last(), " 42");
